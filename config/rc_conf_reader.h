@@ -1,0 +1,14 @@
+// Service enablement from the box's rc.conf, and the WAN interface name from the
+// interface state file.
+#pragma once
+
+#include <string>
+
+constexpr const char* kRcConfPath = "/etc/sysconfig/rc.conf";
+constexpr const char* kInterfacesPath = "/var/run/interfaces";
+
+// One pass: START_VIGILERD, each row's enabled flag, the WAN name. Passes never overlap.
+void ReadRCConf();
+
+// Copies the current WAN interface name into `name`; false when none is known.
+bool WanInterfaceName(std::string& name);

@@ -1,0 +1,107 @@
+// The daemon log: one time-stamped line per Report call, written whole and at once.
+// Owns the log stream and the lock that keeps lines whole and closing safe.
+#include "core/log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+FILE* logFile = nullptr;
+
+namespace {
+
+// Taken by every line and by the closing, so no line reaches a closed stream and lines of
+// two threads never mix.
+std::mutex logMutex;
+
+void WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;  // a full or failing disk drops the line; the daemon goes on
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+bool OpenLog(const char* path) {
+    FILE* stream = fopen(path, "ae");
+    if (stream == nullptr) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(logMutex);
+    logFile = stream;
+    return true;
+}
+
+void Report(const char* format, ...) {
+    time_t now = time(nullptr);
+    char timeText[32];
+    if (ctime_r(&now, timeText) == nullptr) {
+        timeText[0] = '\0';
+    } else {
+        size_t length = strnlen(timeText, sizeof timeText);
+        if (length > 0 && timeText[length - 1] == '\n') {
+            timeText[length - 1] = '\0';
+        }
+    }
+
+    char stackLine[1024];
+    int prefix = snprintf(stackLine, sizeof stackLine, "%s [%d] ", timeText, getpid());
+    if (prefix < 0 || static_cast<size_t>(prefix) >= sizeof stackLine) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int body = vsnprintf(stackLine + prefix, sizeof stackLine - prefix, format, args);
+    va_end(args);
+
+    char* line = stackLine;
+    char* heapLine = nullptr;
+    size_t total = static_cast<size_t>(prefix);
+    if (body > 0) {
+        total += static_cast<size_t>(body);
+        if (total >= sizeof stackLine) {
+            // Long lines (command output in them) are built on the heap, still written whole.
+            heapLine = static_cast<char*>(malloc(total + 1));
+            if (heapLine != nullptr) {
+                memcpy(heapLine, stackLine, prefix);
+                vsnprintf(heapLine + prefix, total + 1 - prefix, format, again);
+                line = heapLine;
+            } else {
+                total = sizeof stackLine - 1;
+            }
+        }
+    }
+    va_end(again);
+
+    {
+        std::lock_guard<std::mutex> lock(logMutex);
+        if (logFile != nullptr) {
+            WriteAll(fileno(logFile), line, total);
+        }
+    }
+    free(heapLine);
+}
+
+void CloseLog() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (logFile != nullptr) {
+        fclose(logFile);
+        logFile = nullptr;
+    }
+}

@@ -1,0 +1,28 @@
+// Signal handling: the ignored signals, the thread that receives SIGHUP, SIGTERM and SIGALRM,
+// and the reactions to them (check tick, pause modes, sleeping for good).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Set once the daemon has gone to sleep for good; from then on every signal is dropped.
+extern std::atomic<int32_t> asleepForGood;
+
+// Blocks SIGHUP, SIGTERM and SIGALRM in the calling thread (and the threads it creates later).
+void BlockHandledSignals();
+
+// Ignores the ten nuisance signals; with `all`, also SIGHUP, SIGALRM, SIGTERM and SIGCHLD,
+// closes the log and marks the daemon asleep for good.
+void IgnoreAllSignals(bool all);
+
+// The reaction to one handled signal; runs on the signal thread, one at a time.
+void SignalHandler(int sig);
+
+// Starts the thread that receives the handled signals with sigwaitinfo. False on failure.
+bool StartSignalThread();
+
+// Waits for signals forever; never returns.
+[[noreturn]] void SleepForever();
+
+// Logs "Warning: Sleeping forever", ignores every handled signal and waits forever.
+[[noreturn]] void GoToSleepForever();
