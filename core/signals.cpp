@@ -1,10 +1,169 @@
-// TEMPORARY placeholder, replaced by the real implementation.
+// Signal handling: the ignored signals, the thread that receives SIGHUP, SIGTERM and SIGALRM,
+// and the reactions to them (check tick, pause modes, sleeping for good).
 #include "core/signals.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "config/rc_conf_reader.h"
+#include "core/daemon.h"
+#include "core/log.h"
+#include "core/run_modes.h"
+#include "monitor/check_cycle.h"
+
 std::atomic<int32_t> asleepForGood{0};
-void BlockHandledSignals() {}
-void IgnoreAllSignals(bool) {}
-void SignalHandler(int) {}
-bool StartSignalThread() { return false; }
-void SleepForever() { for (;;) pause(); }
-void GoToSleepForever() { SleepForever(); }
+
+namespace {
+
+sigset_t HandledSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGALRM);
+    return set;
+}
+
+void OnTick() {
+    std::lock_guard<std::mutex> lock(modeMutex);
+    if (hibernateMode) {
+        Report("Info: scheduled for test loop but hibernate mode is set\n");
+        return;
+    }
+    if (waitingRunning) {
+        Report("Info: scheduled for test loop but waiting mode is set\n");
+        return;
+    }
+    // Claimed before the thread exists, so no later tick can start a second one.
+    int32_t idle = 0;
+    if (!checkRunning.compare_exchange_strong(idle, 1)) {
+        return;
+    }
+    if (!StartWorkerThread(CheckAllStati)) {
+        checkRunning = 0;
+        Report("Error: Could not create thread!!\n");
+    }
+}
+
+void OnHangUp() {
+    struct stat marker;
+    bool markerPresent = stat(kHibernateMarker, &marker) == 0;
+    bool rereadRcConf = false;
+    {
+        std::lock_guard<std::mutex> lock(modeMutex);
+        if (markerPresent) {
+            hibernateMode = 1;
+            stopChecks = 1;
+            Report("Info: Hibernate mode has been set\n");
+        } else if (hibernateMode) {
+            stopChecks = 0;
+            hibernateMode = 0;
+            Report("Info: Hibernate mode has been reset\n");
+            rereadRcConf = true;
+        } else {
+            stopChecks = 1;
+            int32_t idle = 0;
+            if (waitingRunning.compare_exchange_strong(idle, 1)) {
+                waitingTime = kWaitSeconds;
+                if (!StartWorkerThread(ActiveWait)) {
+                    waitingRunning = 0;
+                    Report("Error: Could not create thread!!\n");
+                }
+            } else {
+                waitingTime = kWaitSeconds;
+            }
+            Report("Info: Wait mode has been set (%d seconds)\n", kWaitSeconds);
+        }
+    }
+    // Outside the mode lock: the wait thread takes that lock after its own rc.conf pass.
+    if (rereadRcConf) {
+        ReadRCConf();
+    }
+}
+
+void OnSleep() {
+    remove(kPidPath);
+    Report("Info: got sleep signal. Ignoring all signals and going to sleep\n");
+    CloseLog();
+    stopChecks = 1;
+    IgnoreAllSignals(true);
+}
+
+void* SignalLoop(void*) {
+    sigset_t handled = HandledSignals();
+    for (;;) {
+        siginfo_t info;
+        int sig = sigwaitinfo(&handled, &info);
+        if (sig < 0 || asleepForGood) {
+            continue;  // asleep for good: every handled signal is dropped
+        }
+        SignalHandler(sig);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void BlockHandledSignals() {
+    sigset_t handled = HandledSignals();
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+}
+
+void IgnoreAllSignals(bool all) {
+    static const int kNuisance[] = {SIGINT,  SIGILL,  SIGQUIT, SIGTRAP, SIGUSR1,
+                                    SIGUSR2, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU};
+    for (int sig : kNuisance) {
+        signal(sig, SIG_IGN);
+    }
+    if (all) {
+        signal(SIGHUP, SIG_IGN);
+        signal(SIGALRM, SIG_IGN);
+        signal(SIGTERM, SIG_IGN);
+        signal(SIGCHLD, SIG_IGN);
+        asleepForGood = 1;
+        CloseLog();
+    }
+}
+
+void SignalHandler(int sig) {
+    Report("Debug: got signal: %d\n", sig);
+    switch (sig) {
+        case SIGALRM:
+            OnTick();
+            break;
+        case SIGTERM:
+            OnSleep();
+            break;
+        case SIGHUP:
+            OnHangUp();
+            break;
+        default:
+            break;
+    }
+}
+
+bool StartSignalThread() {
+    return StartWorkerThread(SignalLoop);
+}
+
+void RunSignalLoop() {
+    SignalLoop(nullptr);
+    __builtin_unreachable();
+}
+
+void SleepForever() {
+    for (;;) {
+        pause();
+    }
+}
+
+void GoToSleepForever() {
+    Report("Warning: Sleeping forever\n");
+    IgnoreAllSignals(true);
+    SleepForever();
+}

@@ -21,6 +21,10 @@ void SignalHandler(int sig);
 // Starts the thread that receives the handled signals with sigwaitinfo. False on failure.
 bool StartSignalThread();
 
+// Receives and reacts to the handled signals on the calling thread; never returns. Used when
+// the signal thread cannot be created.
+[[noreturn]] void RunSignalLoop();
+
 // Waits for signals forever; never returns.
 [[noreturn]] void SleepForever();
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/signals.h"
+
 namespace {
 
 void Must(bool ok, const std::string& what) {
@@ -32,8 +34,8 @@ void Overlay(const char* where, const char* layer) {
     Must(mkdir(base.c_str(), 0755) == 0 && mkdir(upper.c_str(), 0755) == 0 &&
              mkdir(work.c_str(), 0755) == 0,
          "layer " + base);
-    std::string options = std::string("lowerdir=") + where + ",upperdir=" + upper +
-                          ",workdir=" + work;
+    std::string options =
+        std::string("lowerdir=") + where + ",upperdir=" + upper + ",workdir=" + work;
     Must(mount("overlay", where, "overlay", 0, options.c_str()) == 0,
          std::string("overlay on ") + where);
 }
@@ -59,5 +61,8 @@ int main(int argc, char** argv) {
     if (!testing::GTEST_FLAG(list_tests)) {
         EnterPrivateRoot();
     }
+    // As in the daemon: the handled signals are taken by sigwaitinfo only, never delivered
+    // asynchronously, so a timer a test arms cannot end the test process.
+    BlockHandledSignals();
     return RUN_ALL_TESTS();
 }

@@ -2,6 +2,7 @@
 // and a daemon state put back to its start values.
 #include "test_support.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/rc_conf_reader.h"
 #include "config/service_table.h"
 #include "config/settings_reader.h"
 #include "core/daemon.h"
@@ -43,7 +45,9 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-void RemovePath(const std::string& path) { Shell("rm -rf '" + path + "'"); }
+void RemovePath(const std::string& path) {
+    Shell("rm -rf '" + path + "'");
+}
 
 int Shell(const std::string& command) {
     int status = system(command.c_str());
@@ -107,6 +111,11 @@ void ResetDaemonState() {
     freeLimitBbram = criticalLimitBbram = freeLimitConfig = criticalLimitConfig = 0;
     bbramLowWarned = bbramCriticalWarned = configLowWarned = configCriticalWarned = 0;
     ResetServiceTable();
+    ResetWanInterface();
+    // A test that sent the daemon to sleep left these ignored; children must be reaped again.
+    for (int sig : {SIGHUP, SIGALRM, SIGTERM, SIGCHLD}) {
+        signal(sig, SIG_DFL);
+    }
 }
 
 }  // namespace test

@@ -15,7 +15,7 @@ int Shell(const std::string& command);     // /bin/sh -c, returns the exit code
 
 // Points the daemon's log at a fresh file for the life of the object.
 class LogCapture {
-public:
+  public:
     LogCapture();
     ~LogCapture();
     // Every line as written, prefix included.
@@ -25,7 +25,7 @@ public:
     // All messages joined, for matching with HasSubstr.
     std::string Text() const;
 
-private:
+  private:
     std::string path_;
 };
 
