@@ -1,4 +1,279 @@
-// TEMPORARY placeholder, replaced by the real implementation.
+// Runs one shell command line to its end and collects what it printed.
+// Owns child-process start-up, output capture and exit-status decoding.
 #include "platform/system.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+#if defined(__GLIBC__) && defined(__GLIBC_PREREQ)
+#if __GLIBC_PREREQ(2, 34)
+#define HAVE_SPAWN_CLOSEFROM 1
+#endif
+#endif
+#ifndef HAVE_SPAWN_CLOSEFROM
+#define HAVE_SPAWN_CLOSEFROM 0
+#endif
+
 std::string emptyResult;
-int System(std::string, std::string& output) { output.clear(); return -1; }
+
+namespace {
+
+// After the shell has ended, a process it left in the background may keep writing into the
+// pipe; what is read then is bounded so that such a writer cannot keep System from returning.
+constexpr size_t kMaxDrainAfterExit = 1024 * 1024;
+// Poll period when the kernel offers no process descriptor.
+constexpr int kFallbackPollMs = 20;
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) {
+            close(fd_);  // never retried: on Linux the descriptor is gone even after EINTR
+        }
+        fd_ = fd;
+    }
+
+  private:
+    int fd_;
+};
+
+// Keeps the pipe ends clear of 0, 1 and 2, which the child's file actions overwrite; a pipe
+// end landing there (when the daemon's own standard streams are closed) would be clobbered.
+bool MoveAboveStandardStreams(Fd& fd) {
+    if (fd.Get() > STDERR_FILENO) {
+        return true;
+    }
+    int moved = fcntl(fd.Get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0) {
+        return false;
+    }
+    fd.Reset(moved);
+    return true;
+}
+
+// A descriptor that becomes readable when the process ends; -1 with errno when the kernel
+// has none to give (ENOSYS on old kernels, ESRCH when the process is already gone).
+int OpenProcessFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+// Collects the child's output, keeping at most kMaxCommandOutput bytes.
+class Collector {
+  public:
+    explicit Collector(bool keep) : keep_(keep) {}
+
+    // Reads what the non-blocking pipe holds right now, at most `limit` bytes. False once the
+    // pipe has reached end of file or failed; true while it may still deliver more.
+    bool ReadAvailable(int fd, size_t limit) {
+        char chunk[8192];
+        size_t total = 0;
+        while (total < limit) {
+            ssize_t got = read(fd, chunk, sizeof chunk);
+            if (got > 0) {
+                Keep(chunk, static_cast<size_t>(got));
+                total += static_cast<size_t>(got);
+            } else if (got < 0 && errno == EINTR) {
+                continue;
+            } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                return true;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::string& Text() { return text_; }
+
+  private:
+    void Keep(const char* data, size_t size) {
+        if (!keep_ || text_.size() >= kMaxCommandOutput) {
+            return;
+        }
+        size_t room = kMaxCommandOutput - text_.size();
+        text_.append(data, size < room ? size : room);
+    }
+
+    bool keep_;
+    std::string text_;
+};
+
+int DecodeStatus(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return -1;
+}
+
+// Reaps the child. -1 when no status can be had (ECHILD: SIGCHLD is ignored and the kernel
+// has already released the child).
+int Reap(pid_t pid) {
+    int status = 0;
+    pid_t got;
+    do {
+        got = waitpid(pid, &status, 0);
+    } while (got < 0 && errno == EINTR);
+    return got == pid ? DecodeStatus(status) : -1;
+}
+
+// Waits for the shell's end through its process descriptor while reading the pipe.
+int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Collector& collector) {
+    bool pipeOpen = true;
+    for (;;) {
+        struct pollfd fds[2] = {{processFd, POLLIN, 0}, {pipeFd, POLLIN, 0}};
+        int ready = ::poll(fds, pipeOpen ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;  // cannot happen with valid descriptors; reap below rather than spin
+        }
+        if (pipeOpen && fds[1].revents != 0) {
+            pipeOpen = collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
+        }
+        if (fds[0].revents != 0) {
+            break;
+        }
+    }
+    if (pipeOpen) {
+        collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
+    }
+    return Reap(pid);
+}
+
+// Same without a process descriptor: short poll periods and a non-blocking reap.
+int WaitWithPolling(pid_t pid, int pipeFd, Collector& collector) {
+    bool pipeOpen = true;
+    for (;;) {
+        int status = 0;
+        pid_t got = waitpid(pid, &status, WNOHANG);
+        if (got == pid) {
+            if (pipeOpen) {
+                collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
+            }
+            return DecodeStatus(status);
+        }
+        if (got < 0 && errno != EINTR) {
+            if (pipeOpen) {
+                collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
+            }
+            return -1;
+        }
+        if (pipeOpen) {
+            struct pollfd fds[1] = {{pipeFd, POLLIN, 0}};
+            if (::poll(fds, 1, kFallbackPollMs) > 0) {
+                pipeOpen = collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
+            }
+        } else {
+            ::poll(nullptr, 0, kFallbackPollMs);
+        }
+    }
+}
+
+}  // namespace
+
+int System(std::string command, std::string& output) {
+    // Output passed as emptyResult is read and dropped, so the shared sink never grows and
+    // concurrent callers never write it.
+    const bool keep = &output != &emptyResult;
+    if (keep) {
+        output.clear();
+    }
+
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    Fd readEnd(ends[0]);
+    Fd writeEnd(ends[1]);
+    if (!MoveAboveStandardStreams(readEnd) || !MoveAboveStandardStreams(writeEnd)) {
+        return -1;
+    }
+    // Only the daemon's end is non-blocking; the child writes to its own open file description.
+    int flags = fcntl(readEnd.Get(), F_GETFL);
+    if (flags < 0 || fcntl(readEnd.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        return -1;
+    }
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return -1;
+    }
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return -1;
+    }
+    sigset_t allSignals;
+    sigset_t noSignals;
+    sigfillset(&allSignals);
+    sigemptyset(&noSignals);
+    // dup2 clears close-on-exec on 1 and 2 only; everything else the daemon holds stays
+    // behind, and closefrom also keeps back descriptors some library opened without the flag.
+    bool prepared =
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO) == 0 &&
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDERR_FILENO) == 0 &&
+#if HAVE_SPAWN_CLOSEFROM
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0 &&
+#endif
+        posix_spawnattr_setsigdefault(&attributes, &allSignals) == 0 &&
+        posix_spawnattr_setsigmask(&attributes, &noSignals) == 0 &&
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) == 0;
+
+    pid_t pid = -1;
+    int spawned = -1;
+    if (prepared) {
+        char shell[] = "/bin/sh";
+        char dashC[] = "-c";
+        char* argv[] = {shell, dashC, &command[0], nullptr};
+        spawned = posix_spawn(&pid, shell, &actions, &attributes, argv, environ);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    writeEnd.Reset();  // the pipe reports end of file once every writer in the child is gone
+    if (spawned != 0) {
+        return -1;  // nothing started (a failed exec is reaped inside posix_spawn)
+    }
+
+    Collector collector(keep);
+    int result;
+    Fd processFd(OpenProcessFd(pid));
+    if (processFd.Get() >= 0) {
+        result = WaitWithProcessFd(pid, processFd.Get(), readEnd.Get(), collector);
+    } else if (errno == ESRCH) {
+        // Already released by the kernel: SIGCHLD is ignored, so no status can be had.
+        collector.ReadAvailable(readEnd.Get(), kMaxDrainAfterExit);
+        Reap(pid);  // fails with ECHILD; kept so that no path can leave a zombie
+        result = -1;
+    } else {
+        result = WaitWithPolling(pid, readEnd.Get(), collector);
+    }
+    if (keep) {
+        output.swap(collector.Text());
+    }
+    return result;
+}
