@@ -12,3 +12,6 @@ void ReadRCConf();
 
 // Copies the current WAN interface name into `name`; false when none is known.
 bool WanInterfaceName(std::string& name);
+
+// Forgets the WAN interface name, as at process start (for tests).
+void ResetWanInterface();

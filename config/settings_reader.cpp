@@ -1,7 +1,58 @@
-// TEMPORARY placeholder, replaced by the real implementation.
+// The daemon's own settings file: the check interval and the four free-space limits.
+// Read once at start-up, before any other thread exists.
 #include "config/settings_reader.h"
+
+#include <exception>
+
+#include "core/log.h"
+#include "core/signals.h"
+#include "platform/config_file.h"
+
+// Written only here, at start-up; read afterwards by the space check alone.
 int32_t freeLimitBbram = 0;
 int32_t criticalLimitBbram = 0;
 int32_t freeLimitConfig = 0;
 int32_t criticalLimitConfig = 0;
-int ReadVigilerConfig() { return -1; }
+
+int ReadVigilerConfig() {
+    int result = -1;
+    try {
+        ConfigFile settings(kSettingsPath, false, false);
+        // The file is read at the first lookup, so a missing file throws from there.
+        auto lookup = [&settings](const char* key) {
+            if (!settings.IsRead()) {
+                settings.ReadFile();
+            }
+            return settings.Buffer().GetValue(key);
+        };
+
+        int32_t interval = lookup("CHECK_INTERVAL");
+        if (interval == ConfigBuffer::VALUE_NOT_FOUND) {
+            Report("Error: failed to get the value from CHECK_INTERVAL\n");
+        } else {
+            result = interval;
+        }
+
+        // A missing limit is stored as it came back: every share then lies below it.
+        freeLimitBbram = lookup("FREE_LIMIT_BBRAM");
+        if (freeLimitBbram == ConfigBuffer::VALUE_NOT_FOUND) {
+            Report("Error: failed to get the value from FREE_LIMIT_BBRAM\n");
+        }
+        criticalLimitBbram = lookup("CRITICAL_LIMIT_BBRAM");
+        if (criticalLimitBbram == ConfigBuffer::VALUE_NOT_FOUND) {
+            Report("Error: failed to get the value from CRITICAL_LIMIT_BBRAM\n");
+        }
+        freeLimitConfig = lookup("FREE_LIMIT_CONFIG");
+        if (freeLimitConfig == ConfigBuffer::VALUE_NOT_FOUND) {
+            Report("Error: failed to get the value from FREEL_LIMIT_CONFIG\n");
+        }
+        criticalLimitConfig = lookup("CRITICAL_LIMIT_CONFIG");
+        if (criticalLimitConfig == ConfigBuffer::VALUE_NOT_FOUND) {
+            Report("Error: failed to get the value from CRITICAL_LIMIT_CONFIG\n");
+        }
+    } catch (const std::exception&) {
+        Report("Error: failed to open /etc/vigilerd.conf, going to sleep\n");
+        IgnoreAllSignals(true);
+    }
+    return result;
+}
