@@ -11,6 +11,7 @@
 #include "config/settings_reader.h"
 #include "core/daemon.h"
 #include "core/log.h"
+#include "core/run_modes.h"
 #include "core/signals.h"
 #include "core/timer.h"
 
@@ -57,6 +58,9 @@ int main() {
             GoToSleepForever();
         }
         ReadServiceConfigs();
+    }
+    configurationRead = 1;
+    if (poll != -1) {
         SetTimer(poll);
     }
 

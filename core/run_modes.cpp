@@ -13,6 +13,7 @@ std::atomic<int32_t> waitingRunning{0};
 std::atomic<int32_t> waitingTime{kWaitSeconds};
 std::atomic<int32_t> checkRunning{0};
 std::atomic<int32_t> stopChecks{0};
+std::atomic<int32_t> configurationRead{0};
 std::mutex modeMutex;
 
 bool StartWorkerThread(void* (*body)(void*)) {

@@ -14,6 +14,9 @@ extern std::atomic<int32_t> waitingRunning;
 extern std::atomic<int32_t> waitingTime;
 extern std::atomic<int32_t> checkRunning;
 extern std::atomic<int32_t> stopChecks;
+// Set by start-up once the service table is filled. A tick sent from outside before that
+// starts no pass, so no pass ever reads rows that start-up is still writing.
+extern std::atomic<int32_t> configurationRead;
 
 // Held while a signal reaction tests and changes the flags, and while a worker thread ends,
 // so a reaction never sees a thread half-way through leaving.

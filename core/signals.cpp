@@ -39,6 +39,9 @@ void OnTick() {
         Report("Info: scheduled for test loop but waiting mode is set\n");
         return;
     }
+    if (!configurationRead) {
+        return;
+    }
     // Claimed before the thread exists, so no later tick can start a second one.
     int32_t idle = 0;
     if (!checkRunning.compare_exchange_strong(idle, 1)) {

@@ -35,7 +35,7 @@ std::vector<std::string> AfterStart(const Box& box) {
 }
 
 class Settings : public BoxTest {
-protected:
+  protected:
     // Waits long enough that a running timer would have ticked several times.
     static void LookForAWhile() { std::this_thread::sleep_for(seconds(3)); }
 };
@@ -62,8 +62,7 @@ TEST_F(Settings, WithoutIntervalNothingIsMonitoredButSignalsStillWork) {
     box.Signal(SIGHUP);
     EXPECT_GE(box.WaitForMessage("Info: Wait mode has been set (40 seconds)"), 0) << box.Dump();
     box.Signal(SIGTERM);
-    EXPECT_GE(box.WaitForMessage(
-                  "Info: got sleep signal. Ignoring all signals and going to sleep"),
+    EXPECT_GE(box.WaitForMessage("Info: got sleep signal. Ignoring all signals and going to sleep"),
               0);
     EXPECT_TRUE(box.Alive());
 }

@@ -71,13 +71,13 @@ TEST_F(Signals, HibernateAndWaitLogTheirTicksAndResume) {
     box.Signal(SIGHUP);
     int set = box.WaitForMessage("Info: Hibernate mode has been set");
     ASSERT_GE(set, 0) << box.Dump();
-    int tick = box.WaitForMessage("Info: scheduled for test loop but hibernate mode is set",
-                                  kWait, set);
+    int tick =
+        box.WaitForMessage("Info: scheduled for test loop but hibernate mode is set", kWait, set);
     ASSERT_GT(tick, set) << box.Dump();
     EXPECT_EQ(box.Messages()[tick - 1], "Debug: got signal: 14");
     // Once the pass that may have been running has ended, no pass starts while hibernating.
-    int endOfLastPass = box.WaitForMessage("Info: scheduled for test loop but hibernate mode is set",
-                                           kWait, tick + 1);
+    int endOfLastPass = box.WaitForMessage(
+        "Info: scheduled for test loop but hibernate mode is set", kWait, tick + 1);
     ASSERT_GT(endOfLastPass, tick) << box.Dump();
     for (const std::string& message : From(box, tick)) {
         EXPECT_NE(message, kStarted);
@@ -178,9 +178,9 @@ TEST_F(Signals, MarkerChangesDuringAWaitFollowTheModeTable) {
     ASSERT_GT(reset, wait) << box.Dump();
     EXPECT_EQ(box.Messages()[reset + 1], kRcPass);
     // Still waiting: ticks are refused until the wait ends with its own rc.conf pass.
-    ASSERT_GT(box.WaitForMessage("Info: scheduled for test loop but waiting mode is set", kWait,
-                                 reset),
-              reset);
+    ASSERT_GT(
+        box.WaitForMessage("Info: scheduled for test loop but waiting mode is set", kWait, reset),
+        reset);
     int end = box.WaitForMessage(kRcPass, seconds(50), reset + 2);
     ASSERT_GT(end, reset + 1) << box.Dump();
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - resetAt).count(), 42.0);
@@ -194,8 +194,7 @@ void ExpectAsleepForGood(Box& box) {
     ASSERT_TRUE(WaitUntil([&] {
         std::vector<std::string> messages = box.Messages();
         return !messages.empty() &&
-               messages.back() ==
-                   "Info: got sleep signal. Ignoring all signals and going to sleep";
+               messages.back() == "Info: got sleep signal. Ignoring all signals and going to sleep";
     })) << box.Dump();
     std::string log = box.LogText();
     for (int sig : {SIGTERM, SIGHUP, SIGALRM, SIGHUP}) {
@@ -240,6 +239,19 @@ TEST_F(Signals, SleepSignalDuringStartUpConfigurationReading) {
     std::this_thread::sleep_for(seconds(3));
     EXPECT_EQ(box.Count(kStarted), 0);
     EXPECT_TRUE(box.Alive());
+}
+
+TEST_F(Signals, TickDuringStartUpWaitsUntilTheTableIsRead) {
+    box.Prepare("rm -f /etc/vigilerd/ppp && mkfifo /etc/vigilerd/ppp");
+    box.Start();
+    ASSERT_GE(box.WaitForMessage(kRcPass), 0) << box.Dump();
+    box.Signal(SIGALRM);
+    ASSERT_GE(box.WaitForMessage("Debug: got signal: 14"), 0) << box.Dump();
+    std::this_thread::sleep_for(seconds(1));
+    EXPECT_EQ(box.Count(kStarted), 0);
+    ASSERT_EQ(box.Exec("cp /etc/vigilerd/scripts/../ntp /etc/vigilerd/ppp").code, 0);
+    ASSERT_TRUE(box.WaitForCount(kTerminated, 1)) << box.Dump();
+    EXPECT_TRUE(PassesNeverOverlap(box));
 }
 
 TEST_F(Signals, StormNeverDoublesThreadsNorBreaksLines) {

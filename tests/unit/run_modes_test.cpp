@@ -92,6 +92,14 @@ TEST_F(RunModes, TickStartsOnePassThatEndsAndRearmsTheTimer) {
     EXPECT_EQ(timer.it_interval.tv_sec, 7);
 }
 
+TEST_F(RunModes, TickBeforeTheConfigurationIsReadStartsNoPass) {
+    test::LogCapture log;
+    configurationRead = 0;
+    SignalHandler(SIGALRM);
+    EXPECT_EQ(checkRunning, 0);
+    EXPECT_THAT(log.Messages(), ElementsAre("Debug: got signal: 14\n"));
+}
+
 TEST_F(RunModes, HibernateSetAgainAndReset) {
     test::LogCapture log;
     test::WriteFile(kHibernateMarker, "");

@@ -105,6 +105,7 @@ void ResetDaemonState() {
     waitingTime = kWaitSeconds;
     checkRunning = 0;
     stopChecks = 0;
+    configurationRead = 1;
     asleepForGood = 0;
     poll = 0;
     vigilerd_RC_Conf_Run = 1;
