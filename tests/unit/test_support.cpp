@@ -114,7 +114,8 @@ void ResetDaemonState() {
     ResetServiceTable();
     ResetWanInterface();
     // A test that sent the daemon to sleep left these ignored; children must be reaped again.
-    for (int sig : {SIGHUP, SIGALRM, SIGTERM, SIGCHLD}) {
+    for (int sig : {SIGHUP, SIGALRM, SIGTERM, SIGCHLD, SIGINT, SIGILL, SIGQUIT, SIGTRAP, SIGUSR1,
+                    SIGUSR2, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU}) {
         signal(sig, SIG_DFL);
     }
 }
