@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "config/rc_conf_reader.h"
 #include "core/log.h"
@@ -27,18 +28,11 @@ bool StartsWith(const char* text, const char* prefix) {
     return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
-// "variable KEY VALUE": KEY lies between the first two blanks, VALUE is all after the
-// second one, blanks included. rc.conf is read afresh so a changed switch counts at once.
+// rc.conf is read afresh so a changed switch counts at once.
 int CheckVariable(const char* text) {
-    const char* first = strchr(text, ' ');
-    const char* second = first == nullptr ? nullptr : strchr(first + 1, ' ');
-    if (second == nullptr) {
-        Report("Error: Malformed dependancy %s\n", text);
-        return 0;
-    }
-    std::string key(first + 1, second);
-    std::string value(second + 1);
-    if (key.size() > kMaxVariableText || value.size() > kMaxVariableText) {
+    std::string key;
+    std::string value;
+    if (!SplitVariableDependency(text, key, value)) {
         Report("Error: Malformed dependancy %s\n", text);
         return 0;
     }
@@ -95,6 +89,22 @@ int QueryAddress(int fd, const char* interfaceName) {
 }
 
 }  // namespace
+
+bool SplitVariableDependency(const char* text, std::string& key, std::string& value) {
+    const char* first = strchr(text, ' ');
+    const char* second = first == nullptr ? nullptr : strchr(first + 1, ' ');
+    if (second == nullptr) {
+        return false;
+    }
+    std::string keyText(first + 1, second);
+    std::string valueText(second + 1);
+    if (keyText.size() > kMaxVariableText || valueText.size() > kMaxVariableText) {
+        return false;
+    }
+    key = std::move(keyText);
+    value = std::move(valueText);
+    return true;
+}
 
 int CheckDepend(const char* dependsOn) {
     const char* text = dependsOn == nullptr ? "" : dependsOn;

@@ -223,6 +223,36 @@ TEST_F(VariableDependency, MalformedTextsAreNotSolvedAndNamed) {
     }
 }
 
+TEST(SplitVariableDependency, KeyBetweenTheFirstTwoBlanksValueAfter) {
+    struct Case {
+        std::string text;
+        bool split;
+        std::string key;
+        std::string value;
+    };
+    const std::vector<Case> cases = {
+        {"variable START_PPP true", true, "START_PPP", "true"},
+        {"variable START_PPP true with blanks ", true, "START_PPP", "true with blanks "},
+        {"variable  START_PPP", true, "", "START_PPP"},
+        {"variable START_PPP ", true, "START_PPP", ""},
+        {"variableX K V", true, "K", "V"},
+        {" K V", true, "K", "V"},  // the first blank need not follow "variable"
+        {"variable " + Key49() + " " + std::string(49, 'v'), true, Key49(), std::string(49, 'v')},
+        {"variable", false, "", ""},
+        {"variable START_PPP", false, "", ""},
+        {"variable " + std::string(50, 'K') + " v", false, "", ""},
+        {"variable K " + std::string(50, 'v'), false, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string key = "before";
+        std::string value = "before";
+        EXPECT_EQ(SplitVariableDependency(c.text.c_str(), key, value), c.split) << c.text;
+        // A text that does not split leaves both outputs as they were.
+        EXPECT_EQ(key, c.split ? c.key : "before") << c.text;
+        EXPECT_EQ(value, c.split ? c.value : "before") << c.text;
+    }
+}
+
 TEST_F(VariableDependency, UnknownFormsAreNamedWhole) {
     const std::vector<std::string> texts = {"",     "WANLINK",  "Variable START_PPP true",
                                             "wlan", " wanlink", "vpnlink up"};
