@@ -20,17 +20,28 @@ namespace {
 // two threads never mix.
 std::mutex logMutex;
 
-void WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
+// Writes one whole line. When the disk takes only a part of it, that part is taken back
+// again: a full disk drops whole lines, and the first line written once there is room again
+// does not run on from a fragment. Only the daemon writes its log, under logMutex, so the
+// fragment is the end of the file.
+void WriteLine(int fd, const char* data, size_t length) {
+    size_t written = 0;
+    while (written < length) {
+        ssize_t n = write(fd, data + written, length - written);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            return;  // a full or failing disk drops the line; the daemon goes on
+            break;  // a full or failing disk drops the line; the daemon goes on
         }
-        data += n;
-        length -= static_cast<size_t>(n);
+        written += static_cast<size_t>(n);
+    }
+    if (written > 0 && written < length) {
+        off_t end = lseek(fd, 0, SEEK_END);
+        if (end >= static_cast<off_t>(written) &&
+            ftruncate(fd, end - static_cast<off_t>(written)) != 0) {
+            return;  // nothing more can be done about it
+        }
     }
 }
 
@@ -92,7 +103,7 @@ void Report(const char* format, ...) {
     {
         std::lock_guard<std::mutex> lock(logMutex);
         if (logFile != nullptr) {
-            WriteAll(fileno(logFile), line, total);
+            WriteLine(fileno(logFile), line, total);
         }
     }
     free(heapLine);

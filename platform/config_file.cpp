@@ -35,7 +35,11 @@ std::string Unquote(const std::string& value) {
     return value;
 }
 
-// Calls `line` for each line of the file, without its newline and trailing CR.
+// Calls `line` for each line of the file, without its newline and trailing CR. A line holding
+// a NUL byte is not text and is passed over: every value ends up in a C string somewhere (a
+// path to stat, a command for the shell, a log line), where it would stop at the NUL and mean
+// something else than the value that was compared ("reboot", NUL, "now" is not "reboot" to a
+// comparison, but runs as reboot).
 template <typename LineFn>
 void ForEachLine(const std::string& path, LineFn line) {
     FILE* stream = fopen(path.c_str(), "re");
@@ -53,6 +57,9 @@ void ForEachLine(const std::string& path, LineFn line) {
         }
         if (!text.empty() && text.back() == '\r') {
             text.pop_back();
+        }
+        if (text.find('\0') != std::string::npos) {
+            continue;
         }
         line(text);
     }
