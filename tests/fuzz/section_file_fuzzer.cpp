@@ -41,6 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::pair<std::string, std::string>> plainEntries;
     const std::string* current = nullptr;
     for (const std::string& line : fuzz::Lines(input)) {
+        if (line.find('\0') != std::string::npos) {
+            continue;  // a line with a NUL byte is passed over as a whole, headers included
+        }
         std::string trimmed = fuzz::TrimBlanks(line);
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
             sections.push_back(trimmed.substr(1, trimmed.size() - 2));
