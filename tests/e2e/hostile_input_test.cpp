@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "box.h"
+#include "scenario.h"
 
 namespace e2e {
 namespace {
@@ -43,31 +44,7 @@ int MessageCount(const Box& box) {
     return static_cast<int>(box.Messages().size());
 }
 
-// `expected` stands in Messages() from index `at` on, one message after the other.
-::testing::AssertionResult FollowsAt(const Box& box, int at,
-                                     const std::vector<std::string>& expected) {
-    if (at < 0) {
-        return ::testing::AssertionFailure() << "the first message never came: " << expected[0];
-    }
-    bool complete = WaitUntil(
-        [&] { return box.Messages().size() >= static_cast<size_t>(at) + expected.size(); });
-    std::vector<std::string> all = box.Messages();
-    if (!complete) {
-        return ::testing::AssertionFailure() << "the log ends before the sequence does";
-    }
-    for (size_t i = 0; i < expected.size(); ++i) {
-        if (all[at + i] != expected[i]) {
-            std::string shown =
-                all[at + i].size() > 300 ? all[at + i].substr(0, 300) + "[...]" : all[at + i];
-            return ::testing::AssertionFailure()
-                   << "message " << at + i << " is '" << shown << "', expected '"
-                   << (expected[i].size() > 300 ? expected[i].substr(0, 300) + "[...]"
-                                                : expected[i])
-                   << "'";
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
+using scenario::FollowsAt;
 
 // Sets hibernate mode and resets it again, which makes the daemon read rc.conf and the
 // interface state file once more. Returns the index of the reset line.

@@ -16,6 +16,33 @@
 namespace e2e {
 namespace scenario {
 
+// Long messages are shown cut to 300 characters.
+// `expected` stands in Messages() from index `at` on, one message after the other.
+inline ::testing::AssertionResult FollowsAt(const Box& box, int at,
+                                            const std::vector<std::string>& expected) {
+    if (at < 0) {
+        return ::testing::AssertionFailure() << "the first message never came: " << expected[0];
+    }
+    bool complete = WaitUntil(
+        [&] { return box.Messages().size() >= static_cast<size_t>(at) + expected.size(); });
+    std::vector<std::string> all = box.Messages();
+    if (!complete) {
+        return ::testing::AssertionFailure() << "the log ends before the sequence does";
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (all[at + i] != expected[i]) {
+            std::string shown =
+                all[at + i].size() > 300 ? all[at + i].substr(0, 300) + "[...]" : all[at + i];
+            return ::testing::AssertionFailure()
+                   << "message " << at + i << " is '" << shown << "', expected '"
+                   << (expected[i].size() > 300 ? expected[i].substr(0, 300) + "[...]"
+                                                : expected[i])
+                   << "'";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 constexpr const char* kStarted = "Debug: Thread CheckAllStati started";
 constexpr const char* kTerminated = "Debug: Thread CheckAllStati terminated";
 constexpr const char* kTick = "Debug: got signal: 14";
