@@ -1,5 +1,6 @@
 // Start-up of the daemon: log, pid file, event handle, signals, configuration, timer.
 // Afterwards the main thread only waits; everything else is started by a signal.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +16,24 @@
 #include "core/signals.h"
 #include "core/timer.h"
 
+#if VIGILERD_STATIC_RUNTIME
+#include <cstdlib>
+namespace __gnu_cxx {
+// Replaces the runtime's handler for an uncaught exception, which prints the exception's
+// type and would link the whole C++ demangler (some 40 KiB of text) into the daemon; nobody
+// reads the daemon's standard error on a box.
+void __verbose_terminate_handler() {
+    abort();
+}
+}  // namespace __gnu_cxx
+#endif
+
 int main() {
+#ifdef M_ARENA_MAX
+    // One heap for every thread: each worker thread would otherwise get an arena of its own
+    // that stays mapped and dirty long after the thread is gone, and they allocate little.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     // Before any thread exists, so every thread inherits the mask and only the signal thread
     // ever receives the handled signals.
     BlockHandledSignals();
