@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+
 extern char** environ;
 
 #if defined(__GLIBC__) && defined(__GLIBC_PREREQ)
@@ -227,9 +229,11 @@ int System(std::string command, std::string& output) {
         posix_spawn_file_actions_destroy(&actions);
         return -1;
     }
+    // sigfillset leaves out the C library's own reserved real-time signals, and posix_spawn
+    // then hands them to the child ignored; every bit set puts them back to their default too.
     sigset_t allSignals;
     sigset_t noSignals;
-    sigfillset(&allSignals);
+    memset(&allSignals, 0xff, sizeof allSignals);
     sigemptyset(&noSignals);
     // dup2 clears close-on-exec on 1 and 2 only; everything else the daemon holds stays
     // behind, and closefrom also keeps back descriptors some library opened without the flag.
