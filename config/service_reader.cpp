@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "config/return_lists.h"
+#include "config/settings_reader.h"
 #include "config/service_table.h"
 #include "core/log.h"
 #include "platform/config_file.h"
@@ -69,6 +70,8 @@ void ReadServiceFile(DaemonConfig& row) {
     // thread exists while the reader runs, so it can go at once.
     DeleteGoodCmdStructure(row.goodReturns);
     row.goodReturns = goodReturns;
+
+    row.timeout = PositiveOrZero(file.GetSectionValue("TIMEOUT"));
 
     int32_t failsForEscalation = file.GetSectionValue("FAILS_FOR_ESCALATION");
     row.failsForEscalation = Absent(failsForEscalation) ? -1 : failsForEscalation;

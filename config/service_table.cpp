@@ -51,5 +51,6 @@ void ResetServiceTable() {
         row.escalationCmd.reset();
         row.failsForEscalation = -1;
         row.dependsOn.reset();
+        row.timeout = 0;
     }
 }

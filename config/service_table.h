@@ -27,6 +27,7 @@ struct DaemonConfig {
     std::optional<std::string> escalationCmd;
     int32_t failsForEscalation;
     std::optional<std::string> dependsOn;
+    int32_t timeout = 0;  // the status script's own time limit in seconds; 0: the default
 };
 
 extern DaemonConfig daemonConfigs[14];

@@ -13,6 +13,12 @@ int32_t freeLimitBbram = 0;
 int32_t criticalLimitBbram = 0;
 int32_t freeLimitConfig = 0;
 int32_t criticalLimitConfig = 0;
+int32_t statusTimeout = 0;
+int32_t commandTimeout = 0;
+
+int32_t PositiveOrZero(int32_t value) {
+    return value == ConfigBuffer::VALUE_NOT_FOUND || value <= 0 ? 0 : value;
+}
 
 int ReadVigilerConfig() {
     int result = -1;
@@ -50,6 +56,9 @@ int ReadVigilerConfig() {
         if (criticalLimitConfig == ConfigBuffer::VALUE_NOT_FOUND) {
             Report("Error: failed to get the value from CRITICAL_LIMIT_CONFIG\n");
         }
+        // Optional: absent, not a number or not above 0 all mean no limit, silently.
+        statusTimeout = PositiveOrZero(lookup("STATUS_TIMEOUT"));
+        commandTimeout = PositiveOrZero(lookup("COMMAND_TIMEOUT"));
     } catch (const std::exception&) {
         Report("Error: failed to open /etc/vigilerd.conf, going to sleep\n");
         IgnoreAllSignals(true);

@@ -9,7 +9,13 @@ extern int32_t freeLimitBbram;
 extern int32_t criticalLimitBbram;
 extern int32_t freeLimitConfig;
 extern int32_t criticalLimitConfig;
+// Time limits in seconds for status scripts and for the other commands; 0 means none.
+extern int32_t statusTimeout;
+extern int32_t commandTimeout;
 
 // Returns CHECK_INTERVAL, or -1 when there is none or the file cannot be opened (then the
 // daemon is put to sleep for good before it returns).
 int ReadVigilerConfig();
+
+// A time-limit key's value as a limit: VALUE_NOT_FOUND and anything not above 0 become 0.
+int32_t PositiveOrZero(int32_t value);

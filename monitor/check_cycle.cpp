@@ -14,6 +14,7 @@
 #include "core/timer.h"
 #include "monitor/dependency.h"
 #include "monitor/failure_reaction.h"
+#include "monitor/limited_command.h"
 #include "monitor/space_check.h"
 #include "platform/system.h"
 
@@ -38,7 +39,7 @@ void CheckService(DaemonConfig& row, int index) {
     std::string commandLine = *row.script + " status";
     Report("Debug: Calling %s\n", commandLine.c_str());
     std::string output;
-    int returnValue = System(commandLine, output);
+    int returnValue = RunLimited(commandLine, output, StatusLimit(row.timeout));
     Report("Debug: Return value: %d\n", returnValue);
     row.lastReturn = returnValue;
 

@@ -8,6 +8,8 @@
 #include "config/return_lists.h"
 #include "core/daemon.h"
 #include "core/log.h"
+#include "config/settings_reader.h"
+#include "monitor/limited_command.h"
 #include "monitor/log_archive.h"
 #include "platform/system.h"
 
@@ -21,7 +23,7 @@ char raiseText[200];
 void Escalate(const DaemonConfig& row) {
     const std::string& command = *row.escalationCmd;
     if (command != "reboot") {
-        System(command, emptyResult);
+        RunLimited(command, emptyResult, commandTimeout);
         return;
     }
     if (sem.TryLock(true) == 0) {
@@ -46,10 +48,10 @@ void RunFailCommand(DaemonConfig& row, const FailCmdStructure& record,
             Report("Error: Voice subsystem is in use. Could not execute the fail command\n");
             return;
         }
-        status = System(commandLine, emptyResult);
+        status = RunLimited(commandLine, emptyResult, commandTimeout);
         sem.Unlock();
     } else {
-        status = System(commandLine, output);
+        status = RunLimited(commandLine, output, commandTimeout);
     }
     if (status == record.goodReturn) {
         Report("Info: Fail Command successfully executed\n");

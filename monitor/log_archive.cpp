@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "config/settings_reader.h"
 #include "core/log.h"
+#include "monitor/limited_command.h"
 #include "platform/system.h"
 
 void LogTheBoardState() {
@@ -12,6 +14,6 @@ void LogTheBoardState() {
     // The archiver's result tells the daemon nothing it could act on: the reaction goes on
     // whether it worked or not.
     std::string output;
-    System(kArchiverPath, output);
+    RunLimited(kArchiverPath, output, commandTimeout);
     Report("Done.\n");
 }

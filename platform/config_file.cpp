@@ -26,10 +26,13 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-// A value wholly enclosed in matching quotes loses them and keeps its inside exactly.
+// A value wholly enclosed in matching quotes loses them and keeps its inside exactly. A value
+// whose quote also stands inside ("/opt/my tool/fix" "now") is several quoted words for the
+// shell, not one enclosed value, so it keeps every quote.
 std::string Unquote(const std::string& value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
+        value.back() == value.front() &&
+        value.find(value.front(), 1) == value.size() - 1) {
         return value.substr(1, value.size() - 2);
     }
     return value;

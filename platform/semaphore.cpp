@@ -5,38 +5,13 @@
 #include <errno.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
-#include <time.h>
-
-namespace {
-
-// The C library leaves this union to the caller.
-union SemctlArgument {
-    int value;
-    struct semid_ds* info;
-    unsigned short* values;
-};
-
-// How long an opener waits for the creator to finish initialising a new set.
-constexpr int kInitialisationChecks = 100;
-constexpr long kInitialisationPauseNs = 2 * 1000 * 1000;
-
-// The set's creator initialises it with a semop, which stamps sem_otime; semctl(SETVAL)
-// would not. A set whose sem_otime is still 0 is therefore not ready yet.
-bool IsInitialised(int semId, bool& failed) {
-    struct semid_ds info = {};
-    SemctlArgument argument;
-    argument.info = &info;
-    failed = semctl(semId, 0, IPC_STAT, argument) != 0;
-    return !failed && info.sem_otime != 0;
-}
-
-}  // namespace
 
 Semaphore::Semaphore(int id, const char* path) : id_(id), path_(path) {}
 
-// Opens the set, creating it free when it does not exist yet. A new set starts at 0; its
-// creator alone raises it to 1, and every other process waits (briefly) for that, so a fresh
-// lock never looks busy and is never made free twice.
+// Opens the set, creating it free when it does not exist yet. A new set starts at 0 and only
+// its creator raises it to 1. A set someone else created is used as it is: one set up with
+// semctl(SETVAL) is free at once, and one whose creator has not finished reads as busy, which
+// is the right answer for a try.
 bool Semaphore::Open() {
     key_t key = ftok(path_, id_);
     if (key == -1) {
@@ -61,22 +36,18 @@ bool Semaphore::Open() {
     if (semId < 0) {
         return false;
     }
-    for (int check = 0; check < kInitialisationChecks; ++check) {
-        bool failed = false;
-        if (IsInitialised(semId, failed)) {
-            semId_ = semId;
-            return true;
-        }
-        if (failed) {
-            return false;
-        }
-        struct timespec pause = {0, kInitialisationPauseNs};
-        nanosleep(&pause, nullptr);  // an interrupted pause only shortens the wait
-    }
-    return false;  // the creator never finished; answer busy and try again next time
+    semId_ = semId;
+    return true;
 }
 
 int Semaphore::TryLock(bool noWait) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (depth_ > 0) {
+        // This process holds it already (a reboot that did not take the box down keeps it):
+        // the holder itself must not be told that the voice subsystem is busy.
+        ++depth_;
+        return 1;
+    }
     // Two attempts: the second after reopening, for a set that was removed since it was opened.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (semId_ < 0 && !Open()) {
@@ -88,11 +59,11 @@ int Semaphore::TryLock(bool noWait) {
             result = semop(semId_, &take, 1);
         } while (result != 0 && errno == EINTR);
         if (result == 0) {
-            held_ = true;
+            depth_ = 1;
             return 1;
         }
         if (errno != EIDRM && errno != EINVAL) {
-            return 0;  // EAGAIN: held by someone (possibly by this very object)
+            return 0;  // EAGAIN: held by another process, or not made free yet
         }
         semId_ = -1;
     }
@@ -100,7 +71,8 @@ int Semaphore::TryLock(bool noWait) {
 }
 
 void Semaphore::Unlock() {
-    if (!held_.exchange(false)) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (depth_ == 0 || --depth_ > 0) {
         return;  // an unbalanced +1 would let two holders in at once
     }
     // SEM_UNDO here cancels the adjustment that TryLock recorded.

@@ -10,7 +10,11 @@
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
 
 extern char** environ;
 
@@ -118,6 +122,55 @@ class Collector {
     std::string text_;
 };
 
+// Ends a command that outlived its limit: SIGTERM to its whole process group when the limit
+// runs out, SIGKILL once the grace time has passed too. Nothing happens without a limit.
+class Deadline {
+  public:
+    Deadline(pid_t group, int seconds) : group_(group) {
+        if (seconds > 0) {
+            next_ = Now() + static_cast<int64_t>(seconds) * 1000;
+        }
+    }
+
+    // Milliseconds until the next step is due, for poll(2); -1 when none is left.
+    int WaitMs() const {
+        if (next_ < 0) {
+            return -1;
+        }
+        int64_t left = next_ - Now();
+        return left <= 0 ? 0 : static_cast<int>(left);
+    }
+
+    // Takes the step that is due, if any. Call only while the shell is unreaped, so that its
+    // group id cannot have been handed to anybody else.
+    void Act() {
+        if (next_ < 0 || Now() < next_) {
+            return;
+        }
+        if (!expired_) {
+            expired_ = true;
+            killpg(group_, SIGTERM);
+            next_ = Now() + kKillGraceSeconds * 1000;
+        } else {
+            killpg(group_, SIGKILL);
+            next_ = -1;
+        }
+    }
+
+    bool Expired() const { return expired_; }
+
+  private:
+    static int64_t Now() {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    }
+
+    pid_t group_;
+    int64_t next_ = -1;
+    bool expired_ = false;
+};
+
 int DecodeStatus(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -140,11 +193,13 @@ int Reap(pid_t pid) {
 }
 
 // Waits for the shell's end through its process descriptor while reading the pipe.
-int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Collector& collector) {
+int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Collector& collector,
+                      Deadline& deadline) {
     bool pipeOpen = true;
     for (;;) {
+        deadline.Act();
         struct pollfd fds[2] = {{processFd, POLLIN, 0}, {pipeFd, POLLIN, 0}};
-        int ready = ::poll(fds, pipeOpen ? 2 : 1, -1);
+        int ready = ::poll(fds, pipeOpen ? 2 : 1, deadline.WaitMs());
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -165,9 +220,10 @@ int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Collector& collector
 }
 
 // Same without a process descriptor: short poll periods and a non-blocking reap.
-int WaitWithPolling(pid_t pid, int pipeFd, Collector& collector) {
+int WaitWithPolling(pid_t pid, int pipeFd, Collector& collector, Deadline& deadline) {
     bool pipeOpen = true;
     for (;;) {
+        deadline.Act();  // before the reap: an unreaped shell keeps its group id reserved
         int status = 0;
         pid_t got = waitpid(pid, &status, WNOHANG);
         if (got == pid) {
@@ -195,7 +251,7 @@ int WaitWithPolling(pid_t pid, int pipeFd, Collector& collector) {
 
 }  // namespace
 
-int System(std::string command, std::string& output) {
+int System(std::string command, std::string& output, int timeoutSeconds, bool* timedOut) {
     // Output passed as emptyResult is read and dropped, so the shared sink never grows and
     // concurrent callers never write it.
     const bool keep = &output != &emptyResult;
@@ -227,9 +283,11 @@ int System(std::string command, std::string& output) {
         posix_spawn_file_actions_destroy(&actions);
         return -1;
     }
+    // sigfillset leaves out the C library's own reserved real-time signals, and posix_spawn
+    // then hands them to the child ignored; every bit set puts them back to their default too.
     sigset_t allSignals;
     sigset_t noSignals;
-    sigfillset(&allSignals);
+    memset(&allSignals, 0xff, sizeof allSignals);
     sigemptyset(&noSignals);
     // dup2 clears close-on-exec on 1 and 2 only; everything else the daemon holds stays
     // behind, and closefrom also keeps back descriptors some library opened without the flag.
@@ -242,7 +300,10 @@ int System(std::string command, std::string& output) {
 #endif
         posix_spawnattr_setsigdefault(&attributes, &allSignals) == 0 &&
         posix_spawnattr_setsigmask(&attributes, &noSignals) == 0 &&
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) == 0;
+        // A group of its own, so that a time limit reaches whatever the command started.
+        posix_spawnattr_setpgroup(&attributes, 0) == 0 &&
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                                  POSIX_SPAWN_SETPGROUP) == 0;
 
     pid_t pid = -1;
     int spawned = -1;
@@ -260,17 +321,24 @@ int System(std::string command, std::string& output) {
     }
 
     Collector collector(keep);
+    Deadline deadline(pid, timeoutSeconds);
     int result;
     Fd processFd(OpenProcessFd(pid));
     if (processFd.Get() >= 0) {
-        result = WaitWithProcessFd(pid, processFd.Get(), readEnd.Get(), collector);
+        result = WaitWithProcessFd(pid, processFd.Get(), readEnd.Get(), collector, deadline);
     } else if (errno == ESRCH) {
         // Already released by the kernel: SIGCHLD is ignored, so no status can be had.
         collector.ReadAvailable(readEnd.Get(), kMaxDrainAfterExit);
         Reap(pid);  // fails with ECHILD; kept so that no path can leave a zombie
         result = -1;
     } else {
-        result = WaitWithPolling(pid, readEnd.Get(), collector);
+        result = WaitWithPolling(pid, readEnd.Get(), collector, deadline);
+    }
+    if (deadline.Expired()) {
+        result = kTimedOutStatus;  // whatever status the signal gave the shell
+    }
+    if (timedOut != nullptr) {
+        *timedOut = deadline.Expired();
     }
     if (keep) {
         output.swap(collector.Text());

@@ -47,6 +47,9 @@ TEST_F(ConfigFileTest, LinesKeysValuesAndQuotes) {
                              "SQ='single quoted'\n"
                              "  PADDED_QUOTES  =   \" x \"   \n"
                              "INNER=a\"b\"c\n"
+                             "TWO_WORDS=\"/opt/my tool/fix\" \"now\"\n"
+                             "TWO_SQ='a' 'b'\n"
+                             "OTHER_INSIDE=\"it's\"\n"
                              "MIXED=\"open'\n"
                              "HALF=\"open\n"
                              "LONE=\"\n"
@@ -80,6 +83,9 @@ TEST_F(ConfigFileTest, LinesKeysValuesAndQuotes) {
         {"SQ", "single quoted"},
         {"PADDED_QUOTES", " x "},
         {"INNER", "a\"b\"c"},
+        {"TWO_WORDS", "\"/opt/my tool/fix\" \"now\""},
+        {"TWO_SQ", "'a' 'b'"},
+        {"OTHER_INSIDE", "it's"},
         {"MIXED", "\"open'"},
         {"HALF", "\"open"},
         {"LONE", "\""},

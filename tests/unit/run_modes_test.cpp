@@ -42,15 +42,25 @@ class RunModes : public testing::Test {
         test::WriteFile("/var/run/interfaces", "VIRT_WAN=wan0\n");
     }
     void TearDown() override {
-        // Let a wait thread started by a test end before the next test resets the flags.
-        waitingTime = 0;
-        WaitUntil([] { return waitingRunning == 0 && checkRunning == 0; }, 5000);
+        // Let a wait thread started by a test end before the next test resets the flags. A
+        // thread that starts only now sets its own 40 s, so the shortening is repeated.
+        WaitUntil(
+            [] {
+                waitingTime = 0;
+                return waitingRunning == 0 && checkRunning == 0;
+            },
+            5000);
         SetTimer(0);
         test::RemovePath(kHibernateMarker);
         test::ResetDaemonState();
     }
-    // Ends a running wait quickly instead of after 40 seconds.
-    static void EndWaitSoon() { waitingTime = 1; }
+    // Ends a running wait quickly instead of after 40 seconds. The wait thread sets its own
+    // 40 s when it starts, which may be after the signal reaction returned: shorten the wait
+    // only once the thread has begun counting down.
+    static void EndWaitSoon() {
+        ASSERT_TRUE(WaitUntil([] { return waitingTime < kWaitSeconds; }, 5000));
+        waitingTime = 1;
+    }
     static bool WaitEnded() {
         return WaitUntil([] { return waitingRunning == 0; }, 5000);
     }

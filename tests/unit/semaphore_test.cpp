@@ -121,13 +121,16 @@ TEST_F(SemaphoreTest, FreeLockIsTakenOnceAndGivenBack) {
     ASSERT_NE(lock.TryLock(true), 0);
     EXPECT_EQ(VoiceLockValue(), 0);
 
-    // Not owner-aware: the holder itself, or another handle in the same process, gets 0.
-    EXPECT_EQ(lock.TryLock(true), 0);
+    // The holder nests (a reboot that failed must not lock its own daemon out); another
+    // handle is somebody else and gets 0.
+    EXPECT_NE(lock.TryLock(true), 0);
     Semaphore other(37, "/bin/ls");
     EXPECT_EQ(other.TryLock(true), 0);
     other.Unlock();  // it took nothing, so it gives nothing back
     EXPECT_EQ(VoiceLockValue(), 0);
 
+    lock.Unlock();
+    EXPECT_EQ(VoiceLockValue(), 0) << "one level of nesting is still held";
     lock.Unlock();
     EXPECT_EQ(VoiceLockValue(), 1);
     lock.Unlock();  // a second release must not make room for two holders
@@ -214,6 +217,21 @@ TEST_F(SemaphoreTest, FreshSetRacedForByManyProcessesHasExactlyOneHolder) {
     EXPECT_EQ(busy, 7);
     holders.clear();  // kills the holders; the kernel frees the hold
     EXPECT_EQ(VoiceLockValue(), 1);
+}
+
+// A set that someone else created and set up with semctl(SETVAL) is usable at once; one that
+// its creator has not made free yet is busy.
+TEST_F(SemaphoreTest, SetMadeByAnotherIsTakenAsItStands) {
+    for (int value : {1, 0}) {
+        RemoveVoiceSet();
+        int semId = semget(ftok("/bin/ls", 37), 1, IPC_CREAT | IPC_EXCL | 0666);
+        ASSERT_GE(semId, 0);
+        ASSERT_EQ(semctl(semId, 0, SETVAL, value), 0);
+        Semaphore lock(37, "/bin/ls");
+        EXPECT_EQ(lock.TryLock(true) != 0, value == 1) << "value " << value;
+        lock.Unlock();
+        EXPECT_EQ(VoiceLockValue(), value);
+    }
 }
 
 TEST_F(SemaphoreTest, KeyPathThatDoesNotExistAnswersBusy) {
