@@ -15,6 +15,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include "platform/command_line.h"
 
 extern char** environ;
 
@@ -308,10 +311,24 @@ int System(std::string command, std::string& output, int timeoutSeconds, bool* t
     pid_t pid = -1;
     int spawned = -1;
     if (prepared) {
-        char shell[] = "/bin/sh";
-        char dashC[] = "-c";
-        char* argv[] = {shell, dashC, &command[0], nullptr};
-        spawned = posix_spawn(&pid, shell, &actions, &attributes, argv, environ);
+        // A plain line starts its program without the shell's own start-up. A program that
+        // does not start that way (missing, not executable, no #! line) is left to the shell,
+        // which then says and returns what it always did.
+        std::vector<std::string> words;
+        if (SplitPlainCommand(command, words)) {
+            std::vector<char*> argv;
+            for (std::string& word : words) {
+                argv.push_back(&word[0]);
+            }
+            argv.push_back(nullptr);
+            spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+        }
+        if (spawned != 0) {
+            char shell[] = "/bin/sh";
+            char dashC[] = "-c";
+            char* argv[] = {shell, dashC, &command[0], nullptr};
+            spawned = posix_spawn(&pid, shell, &actions, &attributes, argv, environ);
+        }
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);

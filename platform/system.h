@@ -17,6 +17,8 @@ constexpr size_t kMaxCommandOutput = 4096;
 extern std::string emptyResult;
 
 // Runs "/bin/sh -c command" in a process group of its own and waits for the shell to end.
+// A plain command line (see command_line.h) runs its program directly instead, the same in
+// every other respect; the shell is then "the shell" below.
 // The child starts with default signal dispositions, an empty signal mask and stdin from
 // /dev/null; stdout and stderr both go into `output`, which is replaced (at most
 // kMaxCommandOutput bytes are kept). Returns the exit code, 128+N when the shell was killed by
