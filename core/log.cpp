@@ -70,7 +70,9 @@ void Report(const char* format, ...) {
     }
 
     char stackLine[1024];
-    int prefix = snprintf(stackLine, sizeof stackLine, "%s [%d] ", timeText, getpid());
+    // The daemon never forks, so its pid is asked for once rather than with every line.
+    static const pid_t pid = getpid();
+    int prefix = snprintf(stackLine, sizeof stackLine, "%s [%d] ", timeText, pid);
     if (prefix < 0 || static_cast<size_t>(prefix) >= sizeof stackLine) {
         return;
     }

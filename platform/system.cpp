@@ -272,8 +272,8 @@ int System(std::string command, std::string& output, int timeoutSeconds, bool* t
         return -1;
     }
     // Only the daemon's end is non-blocking; the child writes to its own open file description.
-    int flags = fcntl(readEnd.Get(), F_GETFL);
-    if (flags < 0 || fcntl(readEnd.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+    // A fresh pipe has no other status flag to keep.
+    if (fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK) != 0) {
         return -1;
     }
 
