@@ -31,42 +31,30 @@ TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
     test::WriteFile(dir + "/bare", "echo bare \"$1\"\nexit 7\n", 0755);  // no #!: ENOEXEC
     test::WriteFile(dir + "/closed", "#!/bin/sh\necho never\n", 0644);   // not executable
     test::WriteFile(dir + "/killed", "#!/bin/sh\necho going\nkill -TERM $$\n", 0755);
-    const struct {
-        std::string line;
-        bool plain;
-    } kCases[] = {
-        {"/bin/echo a-b c.d e_f g+h i=j k:l m,n o@p q%r /s/", true},
-        {dir + "/script status", true},
-        {dir + "/script two words", true},
-        {dir + "/bare x", true},
-        {dir + "/closed", true},
-        {dir + "/killed", true},
-        {dir + "/missing status", true},
-        {dir, true},
-        {"/bin/false", true},
-        {"/bin/echo  two  spaces", false},
-        {"/bin/echo trailing ", false},
-        {"/bin/echo $0 ~ *", false},
-        {"/bin/echo a;/bin/echo b", false},
-        {"/bin/echo a >/dev/null", false},
-        {"/bin/echo done", false},
-        {"echo relative", false},
-        {"", false},
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE("line: " + c.line);
-        std::vector<std::string> argv;
-        EXPECT_EQ(SplitPlainCommand(c.line, argv), c.plain);
-        std::string direct, shell;
-        int directStatus = System(c.line, direct);
-        int shellStatus = ThroughShell(c.line, shell);
-        EXPECT_EQ(directStatus, shellStatus);
-        // The one thing the shell adds: its notice about a child killed by a signal.
-        if (c.plain && shell.size() > 11 &&
-            shell.compare(shell.size() - 11, 11, "Terminated\n") == 0) {
-            shell.erase(shell.size() - 11);
+    // Plain lines (started directly), then lines that keep the shell.
+    const std::vector<std::string> kLines[2] = {
+        {"/bin/echo a-b c.d e_f g+h i=j k:l m,n o@p q%r /s/", dir + "/script status",
+         dir + "/script two words", dir + "/bare x", dir + "/closed", dir + "/killed",
+         dir + "/missing status", dir, "/bin/false"},
+        {"/bin/echo  two  spaces", "/bin/echo trailing ", "/bin/echo $0 ~ *",
+         "/bin/echo a;/bin/echo b", "/bin/echo a >/dev/null", "/bin/echo done", "echo relative",
+         ""}};
+    for (bool plain : {true, false}) {
+        for (const std::string& line : kLines[plain ? 0 : 1]) {
+            SCOPED_TRACE("line: " + line);
+            std::vector<std::string> argv;
+            EXPECT_EQ(SplitPlainCommand(line, argv), plain);
+            std::string direct, shell;
+            int directStatus = System(line, direct);
+            EXPECT_EQ(directStatus, ThroughShell(line, shell));
+            // The one thing the shell adds: its notice about a child killed by a signal.
+            const std::string notice = "Terminated\n";
+            if (plain && shell.size() > notice.size() &&
+                shell.compare(shell.size() - notice.size(), notice.size(), notice) == 0) {
+                shell.erase(shell.size() - notice.size());
+            }
+            EXPECT_EQ(direct, shell);
         }
-        EXPECT_EQ(direct, shell);
     }
     test::RemovePath(dir);
 }
