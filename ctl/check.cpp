@@ -23,10 +23,9 @@ bool Absent(int32_t value) {
     return value == ConfigBuffer::VALUE_NOT_FOUND;
 }
 
-const char* const kSettingsKeys[] = {"CHECK_INTERVAL",        "FREE_LIMIT_BBRAM",
-                                     "CRITICAL_LIMIT_BBRAM",  "FREE_LIMIT_CONFIG",
-                                     "CRITICAL_LIMIT_CONFIG", "STATUS_TIMEOUT",
-                                     "COMMAND_TIMEOUT",       nullptr};
+const char* const kSettingsKeys[] = {
+    "CHECK_INTERVAL",        "FREE_LIMIT_BBRAM", "CRITICAL_LIMIT_BBRAM", "FREE_LIMIT_CONFIG",
+    "CRITICAL_LIMIT_CONFIG", "STATUS_TIMEOUT",   "COMMAND_TIMEOUT",      nullptr};
 
 void CheckSpaceLimits(Findings& findings, const std::string& path, const ConfigBuffer& settings,
                       const char* freeKey, const char* criticalKey, const char* what) {
@@ -98,8 +97,9 @@ void CheckRcConf(Findings& findings, bool enabled[]) {
     if (Absent(run)) {
         findings.Error(path, 0, "START_VIGILERD is missing: the daemon would sleep for good");
     } else if (run != "true") {
-        findings.Error(path, rcConf.LineOf("START_VIGILERD"),
-                       "START_VIGILERD=" + run + " is not \"true\": the daemon would sleep for good");
+        findings.Error(
+            path, rcConf.LineOf("START_VIGILERD"),
+            "START_VIGILERD=" + run + " is not \"true\": the daemon would sleep for good");
     }
     for (int index = 0; index < kSentinelId; ++index) {
         enabled[index] = rcConf.GetEntry(daemonConfigs[index].rcConfKey) == "true";
@@ -137,8 +137,7 @@ std::string Findings::Under(const std::string& path) const {
     return path.empty() || path[0] != '/' ? root + "/" + path : root + path;
 }
 
-void Findings::Print(const std::string& path, int line, const char* kind,
-                     const std::string& text) {
+void Findings::Print(const std::string& path, int line, const char* kind, const std::string& text) {
     if (quiet_) {
         return;
     }

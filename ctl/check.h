@@ -7,7 +7,7 @@
 class ConfigBuffer;
 
 class Findings {
-public:
+  public:
     Findings(std::string root, bool quiet) : root_(std::move(root)), quiet_(quiet) {}
 
     // `path` is the daemon's own path; findings name the file under the checked root.
@@ -28,7 +28,7 @@ public:
 
     int ExitStatus() const { return errors_ > 0 ? 2 : warnings_ > 0 ? 1 : 0; }
 
-private:
+  private:
     void Print(const std::string& path, int line, const char* kind, const std::string& text);
 
     std::string root_;

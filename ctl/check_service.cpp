@@ -14,11 +14,9 @@
 
 namespace {
 
-const char* const kBasicKeys[] = {"SCRIPT",         "DEPENDS_ON",
-                                  "GOOD_RET",       "BAD_RET",
-                                  "MAX_FAIL",       "FAILS_FOR_ESCALATION",
-                                  "ESCALATION_CMD", "TIMEOUT",
-                                  nullptr};
+const char* const kBasicKeys[] = {"SCRIPT",         "DEPENDS_ON", "GOOD_RET",
+                                  "BAD_RET",        "MAX_FAIL",   "FAILS_FOR_ESCALATION",
+                                  "ESCALATION_CMD", "TIMEOUT",    nullptr};
 const char* const kBasicNumbers[] = {"MAX_FAIL", "FAILS_FOR_ESCALATION", "TIMEOUT"};
 const char* const kFailCmdKeys[] = {"FAIL_CMD", "FAIL_CMD_GOOD_RETURN", nullptr};
 
@@ -30,9 +28,11 @@ bool Absent(int32_t value) {
 }
 
 class ServiceCheck {
-public:
+  public:
     ServiceCheck(Findings& findings, const DaemonConfig& row, bool wanKnown)
-        : findings_(findings), row_(row), path_(findings.Under(row.configFile)),
+        : findings_(findings),
+          row_(row),
+          path_(findings.Under(row.configFile)),
           wanKnown_(wanKnown) {}
 
     void Run(const MultiSectionConfigFile& file) {
@@ -57,7 +57,7 @@ public:
         findings_.Error(path_, line, why + ": " + row_.name + " is not monitored");
     }
 
-private:
+  private:
     void Script(const ConfigBuffer& entries) {
         std::string script = entries.GetEntry("SCRIPT");
         int line = entries.LineOf("SCRIPT");
@@ -84,8 +84,8 @@ private:
             case DependencyForm::kUnknown:
                 findings_.Warning(path_, line,
                                   "unknown DEPENDS_ON form '" + dependsOn +
-                                      "' (wanlink, wlanlink or variable KEY VALUE): " +
-                                      row_.name + " is never checked");
+                                      "' (wanlink, wlanlink or variable KEY VALUE): " + row_.name +
+                                      " is never checked");
                 break;
             case DependencyForm::kVariable:
                 if (!SplitVariableDependency(dependsOn.c_str(), key, value)) {
@@ -146,16 +146,17 @@ private:
             named_.insert(name);
             auto section = file.Sections().find(name);
             if (section == file.Sections().end()) {
-                findings_.Warning(path_, line,
-                                  "BAD_RET value " + token + " has no [" + name +
-                                      "] section and is left out");
+                findings_.Warning(
+                    path_, line,
+                    "BAD_RET value " + token + " has no [" + name + "] section and is left out");
                 continue;
             }
             const ConfigBuffer& failCmd = section->second;
             std::string command = failCmd.GetEntry("FAIL_CMD");
             if (Absent(command)) {
-                findings_.Warning(path_, line, "[" + name + "] has no FAIL_CMD: BAD_RET value " +
-                                                token + " is left out");
+                findings_.Warning(
+                    path_, line,
+                    "[" + name + "] has no FAIL_CMD: BAD_RET value " + token + " is left out");
             } else {
                 findings_.CommandPath(path_, failCmd.LineOf("FAIL_CMD"), "FAIL_CMD", command);
             }
@@ -222,9 +223,9 @@ void CheckServiceFiles(Findings& findings, const bool enabled[], bool wanKnown) 
         if (stat(path.c_str(), &info) != 0) {
             // The daemon reads every file, but only a service that runs needs one.
             if (enabled[index]) {
-                findings.Warning(path, 0,
-                                 std::string(row.name) +
-                                     " is switched on in rc.conf but has no service file");
+                findings.Warning(
+                    path, 0,
+                    std::string(row.name) + " is switched on in rc.conf but has no service file");
             }
             continue;
         }

@@ -78,9 +78,8 @@ const char* Dependency(int32_t held, bool json) {
     return json ? "null" : "-";
 }
 
-void PrintTable(const State& state, bool live) {
-    printf("vigilerd pid %d: %s%s, interval %d s\n", state.pid, state.mode.c_str(),
-           live ? "" : " (process not running)", state.interval);
+void PrintTable(const State& state) {
+    printf("vigilerd pid %d: %s, interval %d s\n", state.pid, state.mode.c_str(), state.interval);
     printf("last pass: %s to %s\n\n", Clock(state.passStart).c_str(), Clock(state.passEnd).c_str());
     printf("%-10s %-7s %11s %5s %8s %10s  %-19s  %s\n", "SERVICE", "ENABLED", "LAST_RETURN",
            "FAILS", "MAX_FAIL", "ESCALATION", "LAST_CHECK", "DEPENDENCY");
@@ -92,20 +91,22 @@ void PrintTable(const State& state, bool live) {
     }
 }
 
-void PrintJson(const State& state, bool live) {
+void PrintJson(const State& state) {
     // Every text here is one of the daemon's fixed names, so none needs escaping.
-    printf("{\"pid\":%d,\"live\":%s,\"mode\":\"%s\",\"interval\":%d,\"started\":%d,"
-           "\"passStart\":%d,\"passEnd\":%d,\"written\":%d,\"services\":[",
-           state.pid, live ? "true" : "false", state.mode.c_str(), state.interval, state.started,
-           state.passStart, state.passEnd, state.written);
+    printf(
+        "{\"pid\":%d,\"mode\":\"%s\",\"interval\":%d,\"started\":%d,"
+        "\"passStart\":%d,\"passEnd\":%d,\"written\":%d,\"services\":[",
+        state.pid, state.mode.c_str(), state.interval, state.started, state.passStart,
+        state.passEnd, state.written);
     const char* separator = "";
     for (const ServiceState& service : state.services) {
-        printf("%s{\"name\":\"%s\",\"enabled\":%s,\"lastReturn\":%d,\"currentFails\":%d,"
-               "\"maxFail\":%d,\"failsForEscalation\":%d,\"lastCheck\":%d,"
-               "\"dependencyHeld\":%s}",
-               separator, service.name, service.enabled == 1 ? "true" : "false",
-               service.lastReturn, service.currentFails, service.maxFail,
-               service.failsForEscalation, service.lastCheck, Dependency(service.dependency, true));
+        printf(
+            "%s{\"name\":\"%s\",\"enabled\":%s,\"lastReturn\":%d,\"currentFails\":%d,"
+            "\"maxFail\":%d,\"failsForEscalation\":%d,\"lastCheck\":%d,"
+            "\"dependencyHeld\":%s}",
+            separator, service.name, service.enabled == 1 ? "true" : "false", service.lastReturn,
+            service.currentFails, service.maxFail, service.failsForEscalation, service.lastCheck,
+            Dependency(service.dependency, true));
         separator = ",";
     }
     printf("]}\n");
@@ -133,23 +134,17 @@ int RunStatus(const Arguments& args) {
 
     std::string why;
     pid_t pid = LiveDaemonPid(why);
-    State state;
-    bool haveState = ReadState(state);
-    // A state file left by an earlier process describes that one, not the daemon now running.
-    if (haveState && pid >= 0 && state.pid != pid) {
-        haveState = false;
-    }
-    if (haveState) {
-        json ? PrintJson(state, pid >= 0) : PrintTable(state, pid >= 0);
-    }
     if (pid < 0) {
         fprintf(stderr, "vigilerctl: vigilerd is not running: %s\n", why.c_str());
         return kExitNotRunning;
     }
-    if (!haveState) {
+    State state;
+    // A state file left by an earlier process describes that one, not the daemon now running.
+    if (!ReadState(state) || state.pid != pid) {
         fprintf(stderr, "vigilerctl: no state of pid %d in %s\n", pid, kStatePath);
         return kExitFailure;
     }
+    json ? PrintJson(state) : PrintTable(state);
     // Hibernation and the wait are chosen pauses; a running (or sleeping) daemon must pass.
     bool pausing = state.mode == "hibernating" || state.mode == "waiting";
     if (maxAge >= 0 && !pausing) {
