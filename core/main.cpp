@@ -61,7 +61,7 @@ int main() {
         ReadServiceConfigs();
     }
     configurationRead = 1;
-    WriteStateFile();
+    StartStateFile(poll);
     if (poll != -1) {
         SetTimer(poll);
     }

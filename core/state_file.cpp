@@ -14,7 +14,6 @@
 #include <string>
 
 #include "config/service_table.h"
-#include "core/daemon.h"
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/signals.h"
@@ -23,13 +22,19 @@ namespace {
 
 constexpr const char* kStateTemp = "/var/run/vigilerd.state.tmp";
 
-// Written by the check thread, read by whichever thread writes the file.
+// Written by the check thread (the limits by start-up), read by whichever thread writes the
+// file.
 struct CheckRecord {
     std::atomic<int64_t> lastCheck{0};
     std::atomic<int32_t> dependency{-1};
     std::atomic<int32_t> lastReturn{-1};
+    std::atomic<int32_t> maxFail{-1};
+    std::atomic<int32_t> failsForEscalation{-1};
 };
 CheckRecord records[kSentinelId];
+// -1 until start-up has handed over its values; the rows are written only from then on.
+std::atomic<int32_t> interval{-1};
+std::atomic<int32_t> rowsKnown{0};
 
 const int64_t processStart = time(nullptr);
 std::atomic<int64_t> passStart{0};
@@ -67,15 +72,12 @@ std::string StateText() {
     text += "MODE=";
     text += ModeName();
     text += "\n";
-    // The rows and the interval are written by start-up until the configuration is read;
-    // only then may another thread look at them.
-    bool tableReady = configurationRead.load() != 0;
-    AddLine(text, "INTERVAL=%lld\n", tableReady ? poll : -1);
+    AddLine(text, "INTERVAL=%lld\n", interval.load());
     AddLine(text, "STARTED=%lld\n", processStart);
     AddLine(text, "PASS_START=%lld\n", passStart.load());
     AddLine(text, "PASS_END=%lld\n", passEnd.load());
     AddLine(text, "WRITTEN=%lld\n", static_cast<long long>(time(nullptr)));
-    if (!tableReady) {
+    if (rowsKnown.load() == 0) {
         return text;
     }
     for (int index = 0; index < kSentinelId; ++index) {
@@ -87,8 +89,8 @@ std::string StateText() {
         AddLine(text, "ENABLED=%lld\n", row.enabled.load());
         AddLine(text, "LAST_RETURN=%lld\n", record.lastReturn.load());
         AddLine(text, "CURRENT_FAILS=%lld\n", row.currentFails.load());
-        AddLine(text, "MAX_FAIL=%lld\n", row.maxFail);
-        AddLine(text, "FAILS_FOR_ESCALATION=%lld\n", row.failsForEscalation);
+        AddLine(text, "MAX_FAIL=%lld\n", record.maxFail.load());
+        AddLine(text, "FAILS_FOR_ESCALATION=%lld\n", record.failsForEscalation.load());
         AddLine(text, "LAST_CHECK=%lld\n", record.lastCheck.load());
         AddLine(text, "DEPENDENCY_HELD=%lld\n", record.dependency.load());
     }
@@ -135,6 +137,16 @@ void WriteStateFile() {
         failureLogged = true;
         Report("Warning: could not write %s (%d = %s)\n", kStatePath, error, strerror(error));
     }
+}
+
+void StartStateFile(int32_t checkInterval) {
+    for (int index = 0; index < kSentinelId; ++index) {
+        records[index].maxFail = daemonConfigs[index].maxFail;
+        records[index].failsForEscalation = daemonConfigs[index].failsForEscalation;
+    }
+    interval = checkInterval;
+    rowsKnown = 1;
+    WriteStateFile();
 }
 
 void NotePassStart() {

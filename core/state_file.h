@@ -10,6 +10,11 @@ constexpr const char* kStatePath = "/var/run/vigilerd.state";
 // of it. The first failure is logged; none ever stops the caller.
 void WriteStateFile();
 
+// Keeps what start-up read and nothing changes afterwards (the interval, each row's limits),
+// so no other thread ever reads start-up's variables, and writes the file for the first time.
+// Called by start-up once the configuration is read.
+void StartStateFile(int32_t interval);
+
 // The start and the end of a check pass; the end also writes the state file.
 void NotePassStart();
 void NotePassEnd();

@@ -34,7 +34,8 @@ void CheckSpaceLimits(Findings& findings, const std::string& path, const ConfigB
     for (const char* key : {freeKey, criticalKey}) {
         if (Absent(settings.GetValue(key))) {
             findings.Warning(path, settings.LineOf(key),
-                             std::string(key) + " is missing: every free share of " + what +
+                             std::string(key) +
+                                 " is missing or not a number: every free share of " + what +
                                  " lies below it, so its alert stands for good");
         }
     }
@@ -67,7 +68,7 @@ void CheckSettings(Findings& findings) {
     int32_t interval = settings.GetValue("CHECK_INTERVAL");
     if (Absent(interval)) {
         findings.Error(path, settings.LineOf("CHECK_INTERVAL"),
-                       "CHECK_INTERVAL is missing: the daemon would check nothing");
+                       "CHECK_INTERVAL is missing or not a number: the daemon would check nothing");
     } else if (interval == -1) {
         findings.Warning(path, settings.LineOf("CHECK_INTERVAL"),
                          "CHECK_INTERVAL=-1: the daemon checks nothing");

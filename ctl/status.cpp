@@ -91,12 +91,30 @@ void PrintTable(const State& state) {
     }
 }
 
+// A JSON string of `text`; the mode comes from a file, so it is escaped rather than trusted.
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            quoted += escaped;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
 void PrintJson(const State& state) {
-    // Every text here is one of the daemon's fixed names, so none needs escaping.
+    // The service names are the daemon's own fixed names and need no escaping.
     printf(
-        "{\"pid\":%d,\"mode\":\"%s\",\"interval\":%d,\"started\":%d,"
+        "{\"pid\":%d,\"mode\":%s,\"interval\":%d,\"started\":%d,"
         "\"passStart\":%d,\"passEnd\":%d,\"written\":%d,\"services\":[",
-        state.pid, state.mode.c_str(), state.interval, state.started, state.passStart,
+        state.pid, JsonString(state.mode).c_str(), state.interval, state.started, state.passStart,
         state.passEnd, state.written);
     const char* separator = "";
     for (const ServiceState& service : state.services) {

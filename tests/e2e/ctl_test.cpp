@@ -73,11 +73,12 @@ const CheckCase kCheckCases[] = {
      {"etc/vigilerd.conf:4: warning: STATUS_TIMEOUT=5s is not a number and reads as if it were "
       "missing",
       "etc/vigilerd.conf:5: warning: unknown key CHECK_INTERVALL (a misspelt key reads as missing)",
-      "etc/vigilerd.conf: error: CHECK_INTERVAL is missing: the daemon would check nothing",
+      "etc/vigilerd.conf: error: CHECK_INTERVAL is missing or not a number: the daemon would "
+      "check nothing",
       "etc/vigilerd.conf:2: warning: CRITICAL_LIMIT_BBRAM=10 is at or above FREE_LIMIT_BBRAM=10: "
       "the low-space alert for /mnt/bbram is never raised",
-      "etc/vigilerd.conf: warning: FREE_LIMIT_CONFIG is missing: every free share of "
-      "/mnt/flashfs lies below it, so its alert stands for good"},
+      "etc/vigilerd.conf: warning: FREE_LIMIT_CONFIG is missing or not a number: every free "
+      "share of /mnt/flashfs lies below it, so its alert stands for good"},
      2},
     {"rc.conf",
      {{"etc/sysconfig/rc.conf", "START_VIGILERD=yes\nSTART_HTTPD=true\nSTART_NTP=true\n"}},
