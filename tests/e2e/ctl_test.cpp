@@ -2,6 +2,7 @@
 // against the running daemon, the mode commands, and the state file the daemon writes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <regex>
 #include <string>
@@ -227,9 +228,10 @@ TEST_F(Ctl, StatusAndMaxAge) {
                    "\"dependencyHeld\":null\\},.*\\]\\}\n")))
         << json.output;
 
+    int from = static_cast<int>(box.Messages().size());
     box.Write("/tmp/slow", "");
-    ASSERT_GE(box.WaitForMessage("Debug: Calling /etc/vigilerd/scripts/httpd status", kWait,
-                                 static_cast<int>(box.Messages().size())),
+    ASSERT_GE(box.WaitForMessage("Debug: Calling /etc/vigilerd/scripts/httpd status",
+                                 std::chrono::milliseconds(10000), from),
               0);
     EXPECT_TRUE(WaitUntil([&] { return Run("status --max-age 2").code == 3; }));
     EXPECT_EQ(Run("status --max-age 3600").code, 0);
