@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/signals.h"
+#include "core/state_file.h"
 #include "core/timer.h"
 
 int main() {
@@ -60,6 +61,7 @@ int main() {
         ReadServiceConfigs();
     }
     configurationRead = 1;
+    StartStateFile(poll);
     if (poll != -1) {
         SetTimer(poll);
     }
