@@ -47,14 +47,22 @@ void CheckSpaceLimits(Findings& findings, const std::string& path, const ConfigB
     }
 }
 
-// Returns false when the daemon would sleep for good over this file.
+// Reads a file without which the daemon would sleep for good; false (and an error) when it
+// cannot be read.
+bool ReadOrSleep(Findings& findings, const std::string& path, ConfigFile& file) {
+    try {
+        file.ReadFile();
+        return true;
+    } catch (const std::exception&) {
+        findings.Error(path, 0, "cannot be read: the daemon would sleep for good");
+        return false;
+    }
+}
+
 void CheckSettings(Findings& findings) {
     std::string path = findings.Under(kSettingsPath);
     ConfigFile file(path, false, true);
-    try {
-        file.ReadFile();
-    } catch (const std::exception&) {
-        findings.Error(path, 0, "cannot be read: the daemon would sleep for good");
+    if (!ReadOrSleep(findings, path, file)) {
         return;
     }
     const ConfigBuffer& settings = file.Buffer();
@@ -87,10 +95,7 @@ void CheckSettings(Findings& findings) {
 void CheckRcConf(Findings& findings, bool enabled[]) {
     std::string path = findings.Under(kRcConfPath);
     ConfigFile file(path, false, true);
-    try {
-        file.ReadFile();
-    } catch (const std::exception&) {
-        findings.Error(path, 0, "cannot be read: the daemon would sleep for good");
+    if (!ReadOrSleep(findings, path, file)) {
         return;
     }
     const ConfigBuffer& rcConf = file.Buffer();

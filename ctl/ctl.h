@@ -23,3 +23,5 @@ int RunModeCommand(const std::string& command, const Arguments& args);
 // The pid in the daemon's pid file when it is a live vigilerd process, else -1 (with `why`
 // saying what is wrong).
 pid_t LiveDaemonPid(std::string& why);
+// The same, saying on standard error why there is none.
+pid_t LiveDaemonPidOrSay();

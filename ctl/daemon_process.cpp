@@ -60,3 +60,12 @@ pid_t LiveDaemonPid(std::string& why) {
     }
     return pid;
 }
+
+pid_t LiveDaemonPidOrSay() {
+    std::string why;
+    pid_t pid = LiveDaemonPid(why);
+    if (pid < 0) {
+        fprintf(stderr, "vigilerctl: vigilerd is not running: %s\n", why.c_str());
+    }
+    return pid;
+}

@@ -36,10 +36,8 @@ int RunModeCommand(const std::string& command, const Arguments& args) {
         fprintf(stderr, "vigilerctl: %s takes no arguments\n", command.c_str());
         return kExitUsage;
     }
-    std::string why;
-    pid_t pid = LiveDaemonPid(why);
+    pid_t pid = LiveDaemonPidOrSay();
     if (pid < 0) {
-        fprintf(stderr, "vigilerctl: vigilerd is not running: %s\n", why.c_str());
         return kExitNotRunning;
     }
 

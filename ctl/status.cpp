@@ -162,10 +162,8 @@ int RunStatus(const Arguments& args) {
         }
     }
 
-    std::string why;
-    pid_t pid = LiveDaemonPid(why);
+    pid_t pid = LiveDaemonPidOrSay();
     if (pid < 0) {
-        fprintf(stderr, "vigilerctl: vigilerd is not running: %s\n", why.c_str());
         return kExitNotRunning;
     }
     State state;
