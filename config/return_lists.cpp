@@ -59,16 +59,29 @@ int32_t TokenNumber(const std::string& token) {
 }
 
 // Only comma-terminated tokens count: whatever follows the last comma is never read.
+std::vector<std::string> ListTokens(const std::string& text) {
+    std::vector<std::string> tokens;
+    size_t start = 0;
+    size_t comma;
+    while ((comma = text.find(',', start)) != std::string::npos) {
+        tokens.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return tokens;
+}
+
+std::string ListTail(const std::string& text) {
+    size_t comma = text.rfind(',');
+    return comma == std::string::npos ? text : text.substr(comma + 1);
+}
+
 GoodCmdStructure* GetNumbers(std::string text) {
     GoodCmdStructure* first = nullptr;
     GoodCmdStructure** tail = &first;
     try {
-        size_t start = 0;
-        size_t comma;
-        while ((comma = text.find(',', start)) != std::string::npos) {
-            *tail = NewGoodCmdStructure(TokenNumber(text.substr(start, comma - start)));
+        for (const std::string& token : ListTokens(text)) {
+            *tail = NewGoodCmdStructure(TokenNumber(token));
             tail = &(*tail)->next;
-            start = comma + 1;
         }
     } catch (...) {
         DeleteGoodCmdStructure(first);
@@ -82,11 +95,7 @@ FailCmdStructure* GetNumbers(std::string text, const char* configFile,
     FailCmdStructure* first = nullptr;
     FailCmdStructure** tail = &first;
     try {
-        size_t start = 0;
-        size_t comma;
-        while ((comma = text.find(',', start)) != std::string::npos) {
-            std::string token = text.substr(start, comma - start);
-            start = comma + 1;
+        for (const std::string& token : ListTokens(text)) {
             if (token.size() > kMaxFailTokenLength) {
                 // Its section name would not fit the section bound; no such section can be
                 // meant, so the value is left out rather than looked up under a cut name.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 class MultiSectionConfigFile;
 
@@ -30,6 +31,11 @@ void DeleteGoodCmdStructure(GoodCmdStructure* first);
 
 // Number of one token as strtol reads it in base 10, clamped to the signed 32-bit bounds.
 int32_t TokenNumber(const std::string& token);
+
+// The comma-terminated tokens of a list, in order, each exactly as written.
+std::vector<std::string> ListTokens(const std::string& text);
+// What follows the last comma (all of it when there is none): text that is never read.
+std::string ListTail(const std::string& text);
 
 // GOOD_RET: one node per comma-terminated token, in order.
 GoodCmdStructure* GetNumbers(std::string text);

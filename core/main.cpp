@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/signals.h"
+#include "core/state_file.h"
 #include "core/timer.h"
 
 #if VIGILERD_STATIC_RUNTIME
@@ -78,6 +79,7 @@ int main() {
         ReadServiceConfigs();
     }
     configurationRead = 1;
+    StartStateFile(poll);
     if (poll != -1) {
         SetTimer(poll);
     }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "config/rc_conf_reader.h"
+#include "core/state_file.h"
 
 std::atomic<int32_t> hibernateMode{0};
 std::atomic<int32_t> waitingRunning{0};
@@ -50,6 +51,7 @@ void* ActiveWait(void*) {
         if (waitingTime <= 0) {
             stopChecks = 0;
             waitingRunning = 0;
+            WriteStateFile();
             return nullptr;
         }
     }

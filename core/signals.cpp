@@ -14,6 +14,7 @@
 #include "core/daemon.h"
 #include "core/log.h"
 #include "core/run_modes.h"
+#include "core/state_file.h"
 #include "monitor/check_cycle.h"
 
 std::atomic<int32_t> asleepForGood{0};
@@ -87,6 +88,7 @@ void OnHangUp() {
     if (rereadRcConf) {
         ReadRCConf();
     }
+    WriteStateFile();
 }
 
 void OnSleep() {
@@ -129,6 +131,7 @@ void IgnoreAllSignals(bool all) {
         signal(SIGTERM, SIG_IGN);
         signal(SIGCHLD, SIG_IGN);
         asleepForGood = 1;
+        WriteStateFile();
         CloseLog();
     }
 }

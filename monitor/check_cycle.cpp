@@ -11,6 +11,7 @@
 #include "core/daemon.h"
 #include "core/log.h"
 #include "core/run_modes.h"
+#include "core/state_file.h"
 #include "core/timer.h"
 #include "monitor/dependency.h"
 #include "monitor/failure_reaction.h"
@@ -33,6 +34,7 @@ void CheckService(DaemonConfig& row, int index) {
     }
     if (row.dependsOn.has_value() && CheckDepend(row.dependsOn->c_str()) == 0) {
         Report("Debug: Dependancy not solved: %s. continue.\n", row.script->c_str());
+        NoteServiceCheck(index, 0, row.lastReturn);
         return;
     }
 
@@ -42,6 +44,7 @@ void CheckService(DaemonConfig& row, int index) {
     int returnValue = RunLimited(commandLine, output, StatusLimit(row.timeout));
     Report("Debug: Return value: %d\n", returnValue);
     row.lastReturn = returnValue;
+    NoteServiceCheck(index, row.dependsOn.has_value() ? 1 : -1, returnValue);
 
     if (IsGoodReturnValue(row.goodReturns, returnValue) != 0) {
         row.currentFails = 0;
@@ -55,6 +58,7 @@ void CheckService(DaemonConfig& row, int index) {
 void RunCheckPass() {
     Report("Debug: Thread CheckAllStati started\n");
     checkRunning = 1;
+    NotePassStart();
     // The interval counts from the end of one pass to the start of the next, so no tick can
     // fall due while scripts run.
     SetTimer(0);
@@ -67,6 +71,7 @@ void RunCheckPass() {
         }
         CheckService(daemonConfigs[index], index);
     }
+    NotePassEnd();
 
     // A signal reaction that tests checkRunning must see either a running pass or one that
     // has re-armed the timer and gone.

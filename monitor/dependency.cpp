@@ -106,20 +106,36 @@ bool SplitVariableDependency(const char* text, std::string& key, std::string& va
     return true;
 }
 
-int CheckDepend(const char* dependsOn) {
+DependencyForm FormOfDependency(const char* dependsOn) {
     const char* text = dependsOn == nullptr ? "" : dependsOn;
     if (StartsWith(text, "wanlink")) {
-        std::string wan;
-        if (!WanInterfaceName(wan)) {
-            return 0;
-        }
-        return HasIPAddress(wan.c_str()) != 0 ? 1 : 0;
+        return DependencyForm::kWanLink;
     }
     if (StartsWith(text, "wlanlink")) {
-        return HasIPAddress("wlan0") != 0 ? 1 : 0;
+        return DependencyForm::kWlanLink;
     }
     if (StartsWith(text, "variable")) {
-        return CheckVariable(text);
+        return DependencyForm::kVariable;
+    }
+    return DependencyForm::kUnknown;
+}
+
+int CheckDepend(const char* dependsOn) {
+    const char* text = dependsOn == nullptr ? "" : dependsOn;
+    switch (FormOfDependency(text)) {
+        case DependencyForm::kWanLink: {
+            std::string wan;
+            if (!WanInterfaceName(wan)) {
+                return 0;
+            }
+            return HasIPAddress(wan.c_str()) != 0 ? 1 : 0;
+        }
+        case DependencyForm::kWlanLink:
+            return HasIPAddress("wlan0") != 0 ? 1 : 0;
+        case DependencyForm::kVariable:
+            return CheckVariable(text);
+        case DependencyForm::kUnknown:
+            break;
     }
     Report("Error: Error: Unknown dependancy %s\n", text);
     return 0;

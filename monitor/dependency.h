@@ -3,6 +3,10 @@
 
 #include <string>
 
+enum class DependencyForm { kWanLink, kWlanLink, kVariable, kUnknown };
+// Which condition a DEPENDS_ON text names; only its beginning counts.
+DependencyForm FormOfDependency(const char* dependsOn);
+
 // 1 when the condition holds, 0 otherwise.
 int CheckDepend(const char* dependsOn);
 // 1 when the interface has a non-zero IPv4 address (and a WAN name is known), else 0.

@@ -45,6 +45,7 @@ std::string Unquote(const std::string& value) {
 // comparison, but runs as reboot).
 template <typename LineFn>
 void ForEachLine(const std::string& path, LineFn line) {
+    int number = 0;
     FILE* stream = fopen(path.c_str(), "re");
     if (stream == nullptr) {
         int error = errno;
@@ -54,6 +55,7 @@ void ForEachLine(const std::string& path, LineFn line) {
     size_t capacity = 0;
     ssize_t length;
     while ((length = getline(&buffer, &capacity, stream)) >= 0) {
+        ++number;
         std::string text(buffer, static_cast<size_t>(length));
         if (!text.empty() && text.back() == '\n') {
             text.pop_back();
@@ -64,7 +66,7 @@ void ForEachLine(const std::string& path, LineFn line) {
         if (text.find('\0') != std::string::npos) {
             continue;
         }
-        line(text);
+        line(text, number);
     }
     bool failed = ferror(stream) != 0;
     int error = errno;
@@ -97,16 +99,29 @@ bool SplitEntry(const std::string& line, std::string& key, std::string& value) {
 
 std::string ConfigBuffer::GetEntry(const std::string& key) const {
     auto found = entries_.find(key);
-    return found == entries_.end() ? ENTRY_NOT_FOUND : found->second;
+    return found == entries_.end() ? ENTRY_NOT_FOUND : found->second.value;
 }
 
 int32_t ConfigBuffer::GetValue(const std::string& key) const {
     auto found = entries_.find(key);
-    return found == entries_.end() ? VALUE_NOT_FOUND : ParseNumber(found->second);
+    return found == entries_.end() ? VALUE_NOT_FOUND : ParseNumber(found->second.value);
 }
 
-void ConfigBuffer::Set(const std::string& key, const std::string& value) {
-    entries_[key] = value;  // a later line with the same key wins
+void ConfigBuffer::Set(const std::string& key, const std::string& value, int line) {
+    entries_[key] = Entry{value, line};  // a later line with the same key wins
+}
+
+std::vector<std::string> ConfigBuffer::Keys() const {
+    std::vector<std::string> keys;
+    for (const auto& entry : entries_) {
+        keys.push_back(entry.first);
+    }
+    return keys;
+}
+
+int ConfigBuffer::LineOf(const std::string& key) const {
+    auto found = entries_.find(key);
+    return found == entries_.end() ? 0 : found->second.line;
 }
 
 int32_t ConfigBuffer::ParseNumber(const std::string& text) {
@@ -142,11 +157,11 @@ ConfigFile::ConfigFile(const std::string& path, bool, bool) : path_(path) {}
 
 void ConfigFile::ReadFile() {
     buffer_.Clear();
-    ForEachLine(path_, [this](const std::string& line) {
+    ForEachLine(path_, [this](const std::string& line, int number) {
         std::string key;
         std::string value;
         if (SplitEntry(line, key, value)) {
-            buffer_.Set(key, value);
+            buffer_.Set(key, value, number);
         }
     });
     read_ = true;
@@ -168,7 +183,7 @@ int32_t ConfigFile::GetValue(const std::string& key) {
 
 MultiSectionConfigFile::MultiSectionConfigFile(const std::string& path, bool, bool, bool) {
     ConfigBuffer* section = nullptr;  // lines before the first header belong to no section
-    ForEachLine(path, [&](const std::string& line) {
+    ForEachLine(path, [&](const std::string& line, int number) {
         std::string trimmed = Trim(line);
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
             section = &sections_[trimmed.substr(1, trimmed.size() - 2)];
@@ -177,7 +192,7 @@ MultiSectionConfigFile::MultiSectionConfigFile(const std::string& path, bool, bo
         std::string key;
         std::string value;
         if (section != nullptr && SplitEntry(line, key, value)) {
-            section->Set(key, value);
+            section->Set(key, value, number);
         }
     });
 }

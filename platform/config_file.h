@@ -18,15 +18,24 @@ public:
     std::string GetEntry(const std::string& key) const;
     int32_t GetValue(const std::string& key) const;
 
-    void Set(const std::string& key, const std::string& value);
+    // `line` is the 1-based line the entry came from (0: none), kept for the checking tool.
+    void Set(const std::string& key, const std::string& value, int line = 0);
     void Clear() { entries_.clear(); }
+
+    // Every key, in byte order, and the line its winning entry stood on (0 when unknown).
+    std::vector<std::string> Keys() const;
+    int LineOf(const std::string& key) const;
 
     // Parses a number: optional blanks, optional sign, decimal digits, optional blanks.
     // Anything else, or a value outside the signed 32-bit range, gives VALUE_NOT_FOUND.
     static int32_t ParseNumber(const std::string& text);
 
 private:
-    std::map<std::string, std::string> entries_;
+    struct Entry {
+        std::string value;
+        int line;
+    };
+    std::map<std::string, Entry> entries_;
 };
 
 // A flat file of KEY=value lines. Construction does not touch the file; ReadFile() does,
@@ -60,6 +69,9 @@ public:
     int GotoSection(const std::string& name);
     std::string GetSectionEntry(const std::string& key) const;
     int32_t GetSectionValue(const std::string& key) const;
+
+    // Every section, by name, for a caller that walks them all.
+    const std::map<std::string, ConfigBuffer>& Sections() const { return sections_; }
 
 private:
     std::map<std::string, ConfigBuffer> sections_;

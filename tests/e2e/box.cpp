@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -261,9 +262,19 @@ bool WaitUntil(const std::function<bool()>& done, milliseconds timeout) {
 
 // ------------------------------------------------------------------ configuration
 
+// VIGILERD_E2E_DAEMON replaces the built daemon (scripts/cross: one for another CPU); with
+// VIGILERD_E2E_WRAPPER, the wrapper becomes /usr/sbin/vigilerd and execs that daemon, installed
+// as /usr/sbin/vigilerd.real, so that the daemon keeps the pid the box started.
 Box::Box() {
     confs_.push_back(SOURCE_DIR "/tests/e2e/conf/minimal");
-    installs_.emplace_back(VIGILERD_BIN, "/usr/sbin/vigilerd");
+    const char* daemon = getenv("VIGILERD_E2E_DAEMON");
+    const char* wrapper = getenv("VIGILERD_E2E_WRAPPER");
+    daemon = daemon != nullptr && *daemon != '\0' ? daemon : VIGILERD_BIN;
+    if (wrapper != nullptr && *wrapper != '\0') {
+        installs_.emplace_back(daemon, "/usr/sbin/vigilerd.real");
+        daemon = wrapper;
+    }
+    installs_.emplace_back(daemon, "/usr/sbin/vigilerd");
 }
 
 Box::~Box() {

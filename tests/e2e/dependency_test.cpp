@@ -152,7 +152,7 @@ TEST_F(DependenciesInBox, LinksFollowTheWanNameOfTheInterfaceStateFile) {
     // The file gone: its error at the re-reading, and no WAN name again.
     box.Remove("/run/interfaces");
     from = Reread(box);
-    EXPECT_EQ(box.Messages().at(from), "Error: failed to open /var/run/interfaces");
+    EXPECT_EQ(box.WaitForMessage("Error: failed to open /var/run/interfaces", kWait, from), from);
     EXPECT_THAT(NextPass(box, from),
                 ElementsAreArray(Pass({Skipped("ppp"), Skipped("dhclient"), Ran("httpd")})))
         << box.Dump();

@@ -1,0 +1,169 @@
+// The state file: the daemon's mode, interval, pass times and each service's last check,
+// rewritten whole for vigilerctl status. Owns the check records and the writing of the file.
+#include "core/state_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "config/service_table.h"
+#include "core/log.h"
+#include "core/run_modes.h"
+#include "core/signals.h"
+
+namespace {
+
+constexpr const char* kStateTemp = "/var/run/vigilerd.state.tmp";
+
+// Written by the check thread (the limits by start-up), read by whichever thread writes the
+// file.
+struct CheckRecord {
+    std::atomic<int64_t> lastCheck{0};
+    std::atomic<int32_t> dependency{-1};
+    std::atomic<int32_t> lastReturn{-1};
+    std::atomic<int32_t> maxFail{-1};
+    std::atomic<int32_t> failsForEscalation{-1};
+};
+CheckRecord records[kSentinelId];
+// -1 until start-up has handed over its values; the rows are written only from then on.
+std::atomic<int32_t> interval{-1};
+std::atomic<int32_t> rowsKnown{0};
+
+const int64_t processStart = time(nullptr);
+std::atomic<int64_t> passStart{0};
+std::atomic<int64_t> passEnd{0};
+
+// Writers come from the check, signal, wait and main threads; one at a time owns the
+// temporary file.
+std::mutex writeMutex;
+bool failureLogged = false;  // under writeMutex
+
+const char* ModeName() {
+    if (asleepForGood.load() != 0) {
+        return "asleep";
+    }
+    if (hibernateMode.load() != 0) {
+        return "hibernating";
+    }
+    if (waitingRunning.load() != 0) {
+        return "waiting";
+    }
+    return "running";
+}
+
+void AddLine(std::string& text, const char* format, long long value) {
+    char line[64];
+    snprintf(line, sizeof line, format, value);
+    text += line;
+}
+
+std::string StateText() {
+    std::string text;
+    text.reserve(2048);
+    text += "[vigilerd]\n";
+    AddLine(text, "PID=%lld\n", getpid());
+    text += "MODE=";
+    text += ModeName();
+    text += "\n";
+    AddLine(text, "INTERVAL=%lld\n", interval.load());
+    AddLine(text, "STARTED=%lld\n", processStart);
+    AddLine(text, "PASS_START=%lld\n", passStart.load());
+    AddLine(text, "PASS_END=%lld\n", passEnd.load());
+    AddLine(text, "WRITTEN=%lld\n", static_cast<long long>(time(nullptr)));
+    if (rowsKnown.load() == 0) {
+        return text;
+    }
+    for (int index = 0; index < kSentinelId; ++index) {
+        const DaemonConfig& row = daemonConfigs[index];
+        const CheckRecord& record = records[index];
+        text += "\n[";
+        text += row.name;
+        text += "]\n";
+        AddLine(text, "ENABLED=%lld\n", row.enabled.load());
+        AddLine(text, "LAST_RETURN=%lld\n", record.lastReturn.load());
+        AddLine(text, "CURRENT_FAILS=%lld\n", row.currentFails.load());
+        AddLine(text, "MAX_FAIL=%lld\n", record.maxFail.load());
+        AddLine(text, "FAILS_FOR_ESCALATION=%lld\n", record.failsForEscalation.load());
+        AddLine(text, "LAST_CHECK=%lld\n", record.lastCheck.load());
+        AddLine(text, "DEPENDENCY_HELD=%lld\n", record.dependency.load());
+    }
+    return text;
+}
+
+// 0 on success, else the errno of the step that failed.
+int WriteWhole(const std::string& text) {
+    int fd = open(kStateTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    size_t done = 0;
+    int error = 0;
+    while (done < text.size()) {
+        ssize_t written = write(fd, text.data() + done, text.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        done += static_cast<size_t>(written);
+    }
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error == 0 && rename(kStateTemp, kStatePath) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        unlink(kStateTemp);
+    }
+    return error;
+}
+
+}  // namespace
+
+void WriteStateFile() {
+    std::lock_guard<std::mutex> lock(writeMutex);
+    int error = WriteWhole(StateText());
+    // A daemon going to sleep for good has said its last line; the state file says the rest.
+    if (error != 0 && !failureLogged && asleepForGood.load() == 0) {
+        failureLogged = true;
+        Report("Warning: could not write %s (%d = %s)\n", kStatePath, error, strerror(error));
+    }
+}
+
+void StartStateFile(int32_t checkInterval) {
+    for (int index = 0; index < kSentinelId; ++index) {
+        records[index].maxFail = daemonConfigs[index].maxFail;
+        records[index].failsForEscalation = daemonConfigs[index].failsForEscalation;
+    }
+    interval = checkInterval;
+    rowsKnown = 1;
+    WriteStateFile();
+}
+
+void NotePassStart() {
+    passStart = time(nullptr);
+}
+
+void NotePassEnd() {
+    passEnd = time(nullptr);
+    WriteStateFile();
+}
+
+void NoteServiceCheck(int index, int32_t dependency, int32_t returnValue) {
+    if (index < 0 || index >= kSentinelId) {
+        return;
+    }
+    records[index].lastReturn = returnValue;
+    records[index].dependency = dependency;
+    records[index].lastCheck = time(nullptr);
+}

@@ -1,0 +1,188 @@
+// vigilerctl status: the daemon's state file shown as a table or as JSON, and the exit
+// codes by which an outer watchdog watches the watcher.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <string>
+
+#include "config/service_table.h"
+#include "core/state_file.h"
+#include "ctl/ctl.h"
+#include "platform/config_file.h"
+
+namespace {
+
+struct ServiceState {
+    const char* name;
+    int32_t enabled, lastReturn, currentFails, maxFail, failsForEscalation;
+    long long lastCheck;
+    int32_t dependency;
+};
+
+struct State {
+    std::string mode;
+    int32_t pid, interval;
+    long long started, passStart, passEnd, written;
+    ServiceState services[kSentinelId];
+};
+
+// A time in seconds since the epoch; the library's numbers are 32-bit and would end in 2038.
+long long Seconds(MultiSectionConfigFile& file, const char* key) {
+    std::string text = file.GetSectionEntry(key);
+    char* end = nullptr;
+    long long value = strtoll(text.c_str(), &end, 10);
+    return text.empty() || *end != '\0' ? 0 : value;
+}
+
+// The state file, read with the daemon's own configuration-file library.
+bool ReadState(State& state) {
+    try {
+        MultiSectionConfigFile file(kStatePath, false, true, false);
+        if (file.GotoSection("vigilerd") == 0) {
+            return false;
+        }
+        state.mode = file.GetSectionEntry("MODE");
+        state.pid = file.GetSectionValue("PID");
+        state.interval = file.GetSectionValue("INTERVAL");
+        state.started = Seconds(file, "STARTED");
+        state.passStart = Seconds(file, "PASS_START");
+        state.passEnd = Seconds(file, "PASS_END");
+        state.written = Seconds(file, "WRITTEN");
+        for (int index = 0; index < kSentinelId; ++index) {
+            ServiceState& service = state.services[index];
+            service = ServiceState{daemonConfigs[index].name, -1, -1, 0, -1, -1, 0, -1};
+            if (file.GotoSection(service.name) == 0) {
+                continue;  // written before the configuration was read
+            }
+            service.enabled = file.GetSectionValue("ENABLED");
+            service.lastReturn = file.GetSectionValue("LAST_RETURN");
+            service.currentFails = file.GetSectionValue("CURRENT_FAILS");
+            service.maxFail = file.GetSectionValue("MAX_FAIL");
+            service.failsForEscalation = file.GetSectionValue("FAILS_FOR_ESCALATION");
+            service.lastCheck = Seconds(file, "LAST_CHECK");
+            service.dependency = file.GetSectionValue("DEPENDENCY_HELD");
+        }
+        return state.mode != ConfigBuffer::ENTRY_NOT_FOUND;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string Clock(long long seconds) {
+    if (seconds <= 0) {
+        return "-";
+    }
+    time_t at = seconds;
+    struct tm local;
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", localtime_r(&at, &local));
+    return text;
+}
+
+const char* Dependency(int32_t held, bool json) {
+    if (held == 1) {
+        return json ? "true" : "held";
+    }
+    if (held == 0) {
+        return json ? "false" : "not held";
+    }
+    return json ? "null" : "-";
+}
+
+void PrintTable(const State& state) {
+    printf("vigilerd pid %d: %s, interval %d s\n", state.pid, state.mode.c_str(), state.interval);
+    printf("last pass: %s to %s\n\n", Clock(state.passStart).c_str(), Clock(state.passEnd).c_str());
+    printf("%-10s %-7s %11s %5s %8s %10s  %-19s  %s\n", "SERVICE", "ENABLED", "LAST_RETURN",
+           "FAILS", "MAX_FAIL", "ESCALATION", "LAST_CHECK", "DEPENDENCY");
+    for (const ServiceState& service : state.services) {
+        printf("%-10s %-7s %11d %5d %8d %10d  %-19s  %s\n", service.name,
+               service.enabled == 1 ? "yes" : "no", service.lastReturn, service.currentFails,
+               service.maxFail, service.failsForEscalation, Clock(service.lastCheck).c_str(),
+               Dependency(service.dependency, false));
+    }
+}
+
+// A JSON string of `text`; the mode comes from a file, so it is escaped rather than trusted.
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            quoted += escaped;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+void PrintJson(const State& state) {
+    // The service names are the daemon's own fixed names and need no escaping.
+    printf(
+        "{\"pid\":%d,\"mode\":%s,\"interval\":%d,\"started\":%lld,"
+        "\"passStart\":%lld,\"passEnd\":%lld,\"written\":%lld,\"services\":[",
+        state.pid, JsonString(state.mode).c_str(), state.interval, state.started, state.passStart,
+        state.passEnd, state.written);
+    const char* separator = "";
+    for (const ServiceState& service : state.services) {
+        printf(
+            "%s{\"name\":\"%s\",\"enabled\":%s,\"lastReturn\":%d,\"currentFails\":%d,"
+            "\"maxFail\":%d,\"failsForEscalation\":%d,\"lastCheck\":%lld,"
+            "\"dependencyHeld\":%s}",
+            separator, service.name, service.enabled == 1 ? "true" : "false", service.lastReturn,
+            service.currentFails, service.maxFail, service.failsForEscalation, service.lastCheck,
+            Dependency(service.dependency, true));
+        separator = ",";
+    }
+    printf("]}\n");
+}
+
+}  // namespace
+
+int RunStatus(const Arguments& args) {
+    bool json = false;
+    int32_t maxAge = -1;
+    for (size_t at = 0; at < args.size(); ++at) {
+        if (args[at] == "--json") {
+            json = true;
+        } else if (args[at] == "--max-age" && at + 1 < args.size()) {
+            maxAge = ConfigBuffer::ParseNumber(args[++at]);
+            if (maxAge == ConfigBuffer::VALUE_NOT_FOUND || maxAge < 0) {
+                fprintf(stderr, "vigilerctl: --max-age needs a number of seconds\n");
+                return kExitUsage;
+            }
+        } else {
+            fprintf(stderr, "vigilerctl: status: unknown argument '%s'\n", args[at].c_str());
+            return kExitUsage;
+        }
+    }
+
+    pid_t pid = LiveDaemonPidOrSay();
+    if (pid < 0) {
+        return kExitNotRunning;
+    }
+    State state;
+    // A state file left by an earlier process describes that one, not the daemon now running.
+    if (!ReadState(state) || state.pid != pid) {
+        fprintf(stderr, "vigilerctl: no state of pid %d in %s\n", pid, kStatePath);
+        return kExitFailure;
+    }
+    json ? PrintJson(state) : PrintTable(state);
+    // Hibernation and the wait are chosen pauses; a running (or sleeping) daemon must pass.
+    bool pausing = state.mode == "hibernating" || state.mode == "waiting";
+    if (maxAge >= 0 && !pausing) {
+        long long since = state.passEnd > 0 ? state.passEnd : state.started;
+        long long age = static_cast<long long>(time(nullptr)) - since;
+        if (age > maxAge) {
+            fprintf(stderr, "vigilerctl: the last pass of vigilerd ended %lld s ago (limit %d s)\n",
+                    age, maxAge);
+            return kExitStale;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,50 @@
+#!/bin/sh
+# A release build installed with DESTDIR and packaged with CPack: the same files in both, the
+# package's conffiles, the man pages clean under mandoc, the systemd unit verified.
+# Usage: check_package.sh SOURCE_DIR WORK_DIR
+set -eu
+src=$1 work=$2
+rm -rf "$work" && mkdir -p "$work"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake -S "$src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DCMAKE_INSTALL_PREFIX=/usr -DVIGILERD_INSTALL_SAMPLE=ON -DVIGILERD_INSTALL_INIT=ON >/dev/null
+cmake --build "$work/build" -j 2 >/dev/null
+DESTDIR="$work/root" cmake --install "$work/build" >/dev/null
+(cd "$work/build" && cpack -G DEB >/dev/null)
+deb=$(ls "$work"/build/vigilerd_1.0.0_*.deb)
+dpkg-deb -x "$deb" "$work/deb" && dpkg-deb -e "$deb" "$work/control"
+
+# Both trees hold exactly these files, and the package nothing else.
+services="ppp dhclient ipsec dhcpd_lan named ntpd ntp httpd voice vpnd ipsecd stats tftpd"
+{
+    echo ./usr/sbin/vigilerd
+    [ ! -d "$src/ctl" ] || echo ./usr/sbin/vigilerctl
+    for page in man5/vigilerd.conf.5 man5/vigilerd-service.5 man8/vigilerd.8 man8/vigilerctl.8; do
+        echo "./usr/share/man/$page"
+    done
+    echo ./etc/vigilerd.conf ./etc/init.d/vigilerd ./etc/logrotate.d/vigilerd
+    for s in $services; do echo "./etc/vigilerd/$s"; done
+    echo ./usr/lib/systemd/system/vigilerd.service ./usr/share/doc/vigilerd/copyright
+    echo ./usr/share/doc/vigilerd/examples/rc.conf ./usr/share/doc/vigilerd/examples/vigilerd.procd
+} | tr ' ' '\n' | sort >"$work/expected"
+for tree in root deb; do
+    (cd "$work/$tree" && find . -type f | sort) >"$work/$tree.files"
+    diff -u "$work/expected" "$work/$tree.files" || fail "files of the $tree tree"
+done
+# conffiles: everything under /etc, nothing else.
+grep '^./etc/' "$work/expected" | sed 's/^\.//' >"$work/conffiles.expected"
+sort "$work/control/conffiles" | diff -u "$work/conffiles.expected" - || fail conffiles
+for f in etc/vigilerd.conf etc/vigilerd/httpd; do cmp "$src/$f" "$work/deb/$f" || fail "$f"; done
+[ -x "$work/deb/etc/init.d/vigilerd" ] || fail "init script not executable"
+grep -q '^Version: 1.0.0$' "$work/control/control" || fail "package version"
+
+out=$(mandoc -T lint "$work"/deb/usr/share/man/man*/* 2>&1) || true
+[ -z "$out" ] || fail "mandoc: $out"
+# Every complaint but the programs not being installed on this machine counts.
+if command -v systemd-analyze >/dev/null; then
+    out=$(systemd-analyze verify --man=no "$work/deb/usr/lib/systemd/system/vigilerd.service" 2>&1 |
+        grep -v 'Command /usr/sbin/vigiler[a-z]* is not executable') || true
+    [ -z "$out" ] || fail "systemd-analyze: $out"
+fi
+echo "package and install tree: $(wc -l <"$work/expected") files, $(wc -l <"$work/conffiles.expected") conffiles"
