@@ -24,7 +24,12 @@ extern std::mutex modeMutex;
 
 // Stack of each worker thread; the daemon runs on boxes with little memory. The deepest user
 // is a check pass: a log line (1 KiB plus vsnprintf) inside a command run (8 KiB read buffer).
+// Sanitizer builds pad every frame, so they get the room they need.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kWorkerStackSize = 256 * 1024;
+#else
 constexpr size_t kWorkerStackSize = 64 * 1024;
+#endif
 
 // Starts a detached worker thread with the small stack and every handled signal blocked.
 // Returns false when the thread cannot be created.
