@@ -19,14 +19,12 @@ int main(int argc, char** argv) {
     printf("locked\n");
     fflush(stdout);
     if (argc < 2) {
-        for (;;) {
+        for (;;)
             pause();
-        }
     }
     unsigned int left = static_cast<unsigned int>(atoi(argv[1]));
-    while (left > 0) {
+    while (left > 0)
         left = sleep(left);
-    }
     lock.Unlock();
     return 0;
 }
