@@ -31,10 +31,11 @@ struct ExecResult {
 // paths; writes outside the box's private file systems are refused.
 class Box {
   public:
-    // Base configuration tests/e2e/conf/minimal, the built daemon installed.
+    // Base configuration tests/e2e/conf/minimal, the built daemon and voice_lock_holder in it.
     Box()
         : confs_{SOURCE_DIR "/tests/e2e/conf/minimal"},
-          installs_{{VIGILERD_BIN, "/usr/sbin/vigilerd"}} {}
+          installs_{{VIGILERD_BIN, "/usr/sbin/vigilerd"},
+                    {TOOLS_DIR "/voice_lock_holder", "/usr/bin/voice_lock_holder"}} {}
     ~Box();
     Box(const Box&) = delete;
     Box& operator=(const Box&) = delete;

@@ -25,7 +25,6 @@ class Count : public BoxTest, public ::testing::WithParamInterface<CountCase> {}
 
 TEST_P(Count, EachFailureArchivesThenRunsWhatTheCountCallsFor) {
     const CountCase& c = GetParam();
-    UseStandIns(box);
     box.Place("/etc/sysconfig/rc.conf", RcConf("httpd"));
     box.Place("/etc/vigilerd/httpd",
               Service("httpd", "BAD_RET=1,2,\nMAX_FAIL=" + std::to_string(c.maxFail) + "\n" +
@@ -87,7 +86,6 @@ constexpr const char* kLetGo =
 // "reboot" is announced, then run under the voice lock, which the daemon keeps: the next
 // escalation finds the lock taken and runs nothing.
 TEST_F(BoxTest, RebootUnderTheVoiceLock) {
-    UseStandIns(box);
     box.Place("/usr/sbin/reboot", std::string("#!/bin/sh\nexec ") + kAct + " reboot 0\n", 0755);
     box.Place("/etc/sysconfig/rc.conf", RcConf("httpd"));
     box.Place("/etc/vigilerd/httpd", Service("httpd",
@@ -114,7 +112,6 @@ TEST_F(BoxTest, RebootUnderTheVoiceLock) {
 // The voice row repairs only under the voice lock and gives it back; while the voice
 // subsystem holds it, the repair is skipped.
 TEST_F(BoxTest, VoiceRepairUnderTheVoiceLock) {
-    UseStandIns(box);
     box.Place("/etc/sysconfig/rc.conf", RcConf("voice|vpnd"));
     box.Place("/etc/vigilerd/voice",
               Service("voice", "BAD_RET=1,\nMAX_FAIL=1\n[failcmd1]\nFAIL_CMD=" + kFails + "\n"));
@@ -141,7 +138,6 @@ TEST_F(BoxTest, VoiceRepairUnderTheVoiceLock) {
 // Output reaches the log as delivered, standard error included, cut at 4096 bytes; a failed
 // repair's line shows its output, on the voice row the status output instead.
 TEST_F(BoxTest, CommandOutputInTheLog) {
-    UseStandIns(box);
     box.Place("/etc/sysconfig/rc.conf", RcConf("ipsec|httpd|voice|tftpd"));
     for (const char* name : {"httpd", "voice"})
         box.Place(std::string("/etc/vigilerd/") + name,

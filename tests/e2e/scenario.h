@@ -23,36 +23,6 @@ constexpr const char* kArchiveDone = "Done.";
 constexpr const char* kMarker = "/tmp/hibernateMode";
 constexpr const char* kAct = "/etc/vigilerd/scripts/act";
 
-// Status script stand-in /etc/vigilerd/scripts/NAME: run N follows line N of
-// /run/box/NAME.codes, "CODE" or "CODE ACTION" (a shell text, which may print the output);
-// past the last line it is good and silent. Every stand-in appends a line per run to
-// /run/box/actions.log, so the order of runs can be read back across processes.
-constexpr const char* kStatusScript = R"sh(#!/bin/sh
-name=${0##*/}
-touch /run/box/actions.log
-n=$(($(grep -c "^$name " /run/box/actions.log) + 1))
-echo "$name $* $n" >>/run/box/actions.log
-line=$(sed -n "${n}p" /run/box/$name.codes 2>/dev/null)
-[ "${line%% *}" = "$line" ] || eval "${line#* }"
-exit ${line%% *}
-)sh";
-
-// Command stand-in "act WHAT CODE [TEXT...]": records WHAT and whether the voice lock was free
-// at that moment, prints TEXT, exits with CODE. The archiver stand-in records "archive" when
-// the daemon's last line announced it, else "archive" and the line it found.
-constexpr const char* kActScript = R"sh(#!/bin/sh
-voice_lock_holder 0 >/dev/null 2>&1 && lock=free || lock=held
-echo "$1 lock=$lock" >>/run/box/actions.log
-code=$2
-shift 2
-printf '%s' "$*"
-exit $code
-)sh";
-constexpr const char* kArchiver = R"sh(#!/bin/sh
-last=$(tail -n 1 /var/log/vigilerd.log)
-echo "archive${last##*some important logs first...}" >>/run/box/actions.log
-)sh";
-
 // "a|b|c" as {"a", "b", "c"}; "" as none.
 inline Lines Split(const std::string& text, char by = '|') {
     Lines parts;
@@ -79,20 +49,14 @@ inline std::string Service(const std::string& name, const std::string& rest) {
     return "[basic]\nSCRIPT=/etc/vigilerd/scripts/" + name + "\nGOOD_RET=0,\n" + rest;
 }
 
-// The status stand-in for `name` with its results, one per run ("1|2|0 sleep 1").
+// The results of the status stand-in of `name` (conf/minimal), one per run: "1|2|0 sleep 1".
 inline void ScriptStatus(Box& box, const std::string& name, const std::string& runs) {
-    box.Place("/etc/vigilerd/scripts/" + name, kStatusScript, 0755);
     std::string codes = runs + "\n";
     std::replace(codes.begin(), codes.end(), '|', '\n');
     box.Place("/run/box/" + name + ".codes", codes);
 }
 
-inline void UseStandIns(Box& box) {
-    box.InstallTool("voice_lock_holder");
-    box.Place(kAct, kActScript, 0755);
-    box.Place("/usr/bin/mainlogszipperforvigiler", kArchiver, 0755);
-}
-
+// What the stand-ins recorded (conf/minimal), in the order they ran: the first `most` lines.
 inline Lines Actions(const Box& box, size_t most) {
     Lines lines = Split(box.Read("/run/box/actions.log"), '\n');
     lines.resize(std::min(lines.size(), most));

@@ -11,7 +11,6 @@ using namespace scenario;
 using namespace std::string_literals;
 
 TEST_F(BoxTest, ThirteenServiceFiles) {
-    UseStandIns(box);
     box.Place("/etc/sysconfig/rc.conf",
               RcConf("ppp|dhclient|ipsec|dhcpd_lan|named|ntpd|ntp|httpd|ipsecd|tftpd",
                      "START_VOICE=false\nSTART_VPND=no\n"));
