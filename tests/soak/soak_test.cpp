@@ -10,7 +10,9 @@ namespace {
 
 using namespace scenario;
 
-TEST_F(BoxTest, Soak) {
+class Soak : public BoxTest {};
+
+TEST_F(Soak, MixedLoad) {
     const char* env = getenv("SOAK_SECONDS");
     const auto end = std::chrono::steady_clock::now() + seconds(env ? atoi(env) : SOAK_SECONDS);
     box.BbramKb(400).Place("/etc/sysconfig/rc.conf", RcConf("ppp|httpd|voice|tftpd"));
