@@ -255,10 +255,6 @@ int Box::OpenFds() const {
     return dir != nullptr && closedir(dir) == 0 ? count : -1;
 }
 
-std::string Box::LogText() const {
-    return Read("/var/log/vigilerd.log");
-}
-
 std::vector<std::string> Box::Messages() const {
     std::vector<std::string> messages;
     std::smatch match;
@@ -269,11 +265,6 @@ std::vector<std::string> Box::Messages() const {
             messages.back() += "\n" + line;
     }
     return messages;
-}
-
-int Box::Count(const std::string& message) const {
-    std::vector<std::string> all = Messages();
-    return static_cast<int>(std::count(all.begin(), all.end(), message));
 }
 
 int Box::WaitForMessage(const std::string& message, milliseconds timeout, int from) const {
@@ -288,10 +279,6 @@ int Box::WaitForMessage(const std::string& message, milliseconds timeout, int fr
         },
         timeout);
     return found;
-}
-
-bool Box::WaitForCount(const std::string& message, int count, milliseconds timeout) const {
-    return WaitUntil([&] { return Count(message) >= count; }, timeout);
 }
 
 ::testing::AssertionResult Box::LogLinesWhole(size_t fromLine) const {

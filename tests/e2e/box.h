@@ -78,13 +78,18 @@ class Box {
 
     // ---- Its log /var/log/vigilerd.log; a message is a line without its time and pid
     // prefix, with the lines of multi-line command output joined to it by "\n".
-    std::string LogText() const;
+    std::string LogText() const { return Read("/var/log/vigilerd.log"); }
     std::vector<std::string> Messages() const;
-    int Count(const std::string& message) const;
+    int Count(const std::string& message) const {
+        std::vector<std::string> all = Messages();
+        return static_cast<int>(std::count(all.begin(), all.end(), message));
+    }
     // Index of the first message at or after `from` equal to `message`; -1 after the timeout.
     int WaitForMessage(const std::string& message, milliseconds timeout = kWait,
                        int from = 0) const;
-    bool WaitForCount(const std::string& message, int count, milliseconds timeout = kWait) const;
+    bool WaitForCount(const std::string& message, int count, milliseconds timeout = kWait) const {
+        return WaitUntil([&] { return Count(message) >= count; }, timeout);
+    }
     // Every log line from `fromLine` on has the prefix "<ctime text> [<daemon pid>] ".
     ::testing::AssertionResult LogLinesWhole(size_t fromLine = 0) const;
 
