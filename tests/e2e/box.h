@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>

@@ -49,7 +49,7 @@ TEST_F(BoxTest, SpaceAlertsOncePerBand) {
         ASSERT_TRUE(box.WaitForCount(kTerminated, static_cast<int>(i) + 1)) << box.Dump();
         for (const std::string& code : Split(steps[i].raised, ' '))
             expected.push_back(Alert(code));
-        WaitUntil([&] { return box.AlertRecords().size() >= expected.size(); }, milliseconds(500));
+        WaitUntil([&] { return box.AlertRecords().size() >= expected.size(); }, seconds(2));
         Lines texts;
         for (const std::string& record : box.AlertRecords()) {
             EXPECT_EQ(record.substr(0, 4), "<25>");
