@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 constexpr const char* kTakeLock =
     "voice_lock_holder >/run/box/holder.out 2>&1 & echo $! >/run/box/holder.pid; "
-    "until grep -q locked /run/box/holder.out; do sleep 0.05; done";
+    "until grep -qs locked /run/box/holder.out; do sleep 0.05; done";
 constexpr const char* kLetGo =
     "kill $(cat /run/box/holder.pid); until voice_lock_holder 0; do sleep 0.05; done >/dev/null";
 
