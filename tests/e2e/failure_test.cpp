@@ -138,20 +138,22 @@ TEST_F(BoxTest, VoiceRepairUnderTheVoiceLock) {
 // Output reaches the log as delivered, standard error included, cut at 4096 bytes, and a
 // process left behind cannot hold it up; a failed repair's line shows its output, on the voice
 // row the status output instead. Commands start with the standard descriptors only (ls adds
-// its own 3), no signal blocked or ignored (those above 31 belong to the C library).
+// its own 3), no signal ignored (those above 31 belong to the C library) or blocked (the shell
+// that runs the command line ends by SIGTERM).
 TEST_F(BoxTest, CommandOutputInTheLog) {
-    box.Place("/etc/sysconfig/rc.conf", RcConf("ppp|dhclient|ipsec|httpd|voice|tftpd"));
+    box.Place("/etc/sysconfig/rc.conf", RcConf("ppp|dhclient|ipsec|named|httpd|voice|tftpd"));
     for (const char* name : {"httpd", "voice"})
         box.Place(std::string("/etc/vigilerd/") + name,
                   Service(name, std::string("BAD_RET=3,\nMAX_FAIL=1\n[failcmd3]\nFAIL_CMD=") +
                                     kAct + " repair 4 repair says no\n"));
-    for (const char* name : {"ppp", "dhclient", "ipsec", "tftpd"})
+    for (const char* name : {"ppp", "dhclient", "ipsec", "named", "tftpd"})
         box.Place(std::string("/etc/vigilerd/") + name, Service(name, "MAX_FAIL=1\n"));
     ScriptStatus(box, "ppp", "3 (sleep 5; echo late) & echo now");
-    ScriptStatus(box, "dhclient",
-                 "3 echo $(ls /proc/self/fd) $((0x$(sed -n s/^SigBlk:.//p /proc/$$/status) & "
-                 "0x7fffffff)) $((0x$(sed -n s/^SigIgn:.//p /proc/$$/status) & 0x7fffffff))");
-    ScriptStatus(box, "ipsec", "0 kill -9 $$");
+    ScriptStatus(
+        box, "dhclient",
+        "3 echo $(ls /proc/self/fd) $((0x$(sed -n s/^SigIgn:.//p /proc/$$/status) & 0x7fffffff))");
+    ScriptStatus(box, "ipsec", "0 kill -9 $$");        // the shell around it reports 137
+    ScriptStatus(box, "named", "3 kill -TERM $PPID");  // the shell itself ends by the signal
     ScriptStatus(box, "httpd", "3 printf 'httpd is down\\nreally\\n'; echo err >&2");
     ScriptStatus(box, "voice", "3 printf 'voice is down\\n'");
     ScriptStatus(box, "tftpd", "3 printf %05000d 0");
@@ -165,8 +167,8 @@ TEST_F(BoxTest, CommandOutputInTheLog) {
         WaitForPasses(box, 1),
         std::vector<Lines>{Pass(
             {Call("ppp", 3, unknown(3, 0), "now\n"),
-             Call("dhclient", 3, unknown(3, 1), "0 1 2 3 0 0\n"),
-             Call("ipsec", 137, unknown(137, 2), "Killed\n"),
+             Call("dhclient", 3, unknown(3, 1), "0 1 2 3 0\n"),
+             Call("ipsec", 137, unknown(137, 2), "Killed\n"), Call("named", 143, unknown(143, 4)),
              Call("httpd", 3, Counted("httpd", 1, 1, {repair[0], kFailed + "4 (repair says no)"}),
                   "httpd is down\nreally\nerr\n"),
              Call("voice", 3, Counted("voice", 1, 1, {repair[0], kFailed + "4 (voice is down\n)"}),
