@@ -24,6 +24,10 @@ struct LimitCase {
     std::vector<std::string> inOrder;  // messages that must come, in this order
 };
 
+void PrintTo(const LimitCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 const char* kSettings =
     "CHECK_INTERVAL=1\nFREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=5\nFREE_LIMIT_CONFIG=10\n"
     "CRITICAL_LIMIT_CONFIG=5\n";

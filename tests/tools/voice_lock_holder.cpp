@@ -11,22 +11,11 @@
 // killed (the kernel then frees it); with SECONDS it is given back after that many seconds.
 int main(int argc, char** argv) {
     Semaphore lock(37, "/bin/ls");
-    if (lock.TryLock(true) == 0) {
-        printf("busy\n");
-        fflush(stdout);
-        return 1;
-    }
-    printf("locked\n");
+    bool taken = lock.TryLock(true) != 0;
+    printf(taken ? "locked\n" : "busy\n");
     fflush(stdout);
-    if (argc < 2) {
-        for (;;) {
-            pause();
-        }
-    }
-    unsigned int left = static_cast<unsigned int>(atoi(argv[1]));
-    while (left > 0) {
-        left = sleep(left);
-    }
+    for (unsigned left = argc < 2 ? 1 : atoi(argv[1]); taken && left > 0;)
+        left = argc < 2 ? (pause(), 1) : sleep(left);
     lock.Unlock();
-    return 0;
+    return taken ? 0 : 1;
 }

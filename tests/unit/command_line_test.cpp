@@ -3,15 +3,25 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/command_line.h"
 #include "platform/system.h"
-#include "test_support.h"
 
 namespace {
+
+void WriteFile(const std::string& path, const std::string& text, mode_t mode) {
+    FILE* file = fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr) << path;
+    fputs(text.c_str(), file);
+    fclose(file);
+    chmod(path.c_str(), mode);
+}
 
 // The line through the shell itself, its output and errors together, as System gathers them.
 int ThroughShell(const std::string& line, std::string& output) {
@@ -27,10 +37,11 @@ int ThroughShell(const std::string& line, std::string& output) {
 
 TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
     const std::string dir = "/run/unit-command-line";
-    test::WriteFile(dir + "/script", "#!/bin/sh\necho \"$0|$#|$*\"; echo err >&2; exit 3\n", 0755);
-    test::WriteFile(dir + "/bare", "echo bare \"$1\"\nexit 7\n", 0755);  // no #!: ENOEXEC
-    test::WriteFile(dir + "/closed", "#!/bin/sh\necho never\n", 0644);   // not executable
-    test::WriteFile(dir + "/killed", "#!/bin/sh\necho going\nkill -TERM $$\n", 0755);
+    mkdir(dir.c_str(), 0755);
+    WriteFile(dir + "/script", "#!/bin/sh\necho \"$0|$#|$*\"; echo err >&2; exit 3\n", 0755);
+    WriteFile(dir + "/bare", "echo bare \"$1\"\nexit 7\n", 0755);  // no #!: ENOEXEC
+    WriteFile(dir + "/closed", "#!/bin/sh\necho never\n", 0644);   // not executable
+    WriteFile(dir + "/killed", "#!/bin/sh\necho going\nkill -TERM $$\n", 0755);
     // Plain lines (started directly), then lines that keep the shell.
     const std::vector<std::string> kLines[2] = {
         {"/bin/echo a-b c.d e_f g+h i=j k:l m,n o@p q%r /s/", dir + "/script status",
@@ -56,7 +67,7 @@ TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
             EXPECT_EQ(direct, shell);
         }
     }
-    test::RemovePath(dir);
+    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }
 
 }  // namespace

@@ -1,0 +1,125 @@
+// Unit tests for what the scenarios cannot reach cheaply: the file syntax and number parsing,
+// and the return-value list grammar.
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/mman.h>
+#include <sys/sem.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "config/return_lists.h"
+#include "platform/config_file.h"
+#include "platform/semaphore.h"
+
+namespace {
+
+using namespace std::string_literals;
+const std::string& kAbsent = ConfigBuffer::ENTRY_NOT_FOUND;
+constexpr int32_t kNone = ConfigBuffer::VALUE_NOT_FOUND;
+
+// A path whose reading gives `text`: an in-memory file of this process.
+std::string File(const std::string& text) {
+    static int fd = memfd_create("config", 0);
+    EXPECT_EQ(ftruncate(fd, 0), 0);
+    EXPECT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+TEST(ConfigFile, Entries) {
+    const std::vector<std::array<std::string, 3>> cases = {
+        {"KEY=value\n", "KEY", "value"}, {"  KEY \t=\t va lue  ", "KEY", "va lue"},
+        {"KEY=\" a \"\n", "KEY", " a "}, {"KEY=' '\n", "KEY", " "},
+        {"KEY=\"\"\n", "KEY", ""},       {"KEY='a\"\n", "KEY", "'a\""},
+        {"KEY=a=b\n", "KEY", "a=b"},     {"KEY=1\nKEY=2\n", "KEY", "2"},
+        {"KEY=1\r\n", "KEY", "1"},       {"KEY=1\nKEY=2\0x\n"s, "KEY", "1"},
+        {" # KEY=1\n", "KEY", kAbsent},  {"KEY 1\n", "KEY", kAbsent},
+        {"key=1\n", "KEY", kAbsent},     {"KEY=3 # three\n", "KEY", "3 # three"},
+        {"[s]\nKEY=1\n", "KEY", "1"},    {"=1\n", "", kAbsent},
+        // Quotes go only when they enclose the whole value, not several quoted words.
+        {"KEY=\"/opt/my tool/fix\" \"now\"", "KEY", "\"/opt/my tool/fix\" \"now\""},
+        {"KEY='a' 'b'", "KEY", "'a' 'b'"}, {"KEY=\"it's\"", "KEY", "it's"}};
+    for (const auto& [text, key, value] : cases) {
+        ConfigFile file(File(text), false, false);
+        EXPECT_EQ(file.GetEntry(key), value) << text;
+    }
+}
+
+TEST(ConfigFile, Numbers) {
+    const char* texts[] = {
+        "3",          " -12 ", "+5",   "-2147483648", "010", "2147483646", "2147483647",
+        "2147483648", "3x",    "0x10", "1.5",         "",    "-",          "99999999999999999999"};
+    const int32_t values[] = {3,     -12,   5,     INT32_MIN, 10,    2147483646, kNone,
+                              kNone, kNone, kNone, kNone,     kNone, kNone,      kNone};
+    for (size_t i = 0; i < std::size(texts); ++i)
+        EXPECT_EQ(ConfigBuffer::ParseNumber(texts[i]), values[i]) << texts[i];
+    ConfigFile file(File("A=7\nB=x\n"), false, false);
+    EXPECT_EQ(file.GetValue("A"), 7);
+    EXPECT_EQ(file.GetValue("B"), kNone);
+    EXPECT_EQ(file.GetValue("C"), kNone);
+}
+
+TEST(ConfigFile, Sections) {
+    MultiSectionConfigFile file(File("A=0\n[one]\nA=1\n[ two ]\nA=2\n[one]\nB=3\n[]\n"), false,
+                                false, false);
+    EXPECT_EQ(file.GetSectionEntry("A"), kAbsent);  // before the first header: no section
+    ASSERT_EQ(file.GotoSection("one"), 1);
+    EXPECT_EQ(file.GetSectionEntry("A") + file.GetSectionEntry("B"), "13");
+    EXPECT_EQ(file.GotoSection("two"), 0);
+    ASSERT_EQ(file.GotoSection(" two "), 1);
+    EXPECT_EQ(file.GetSectionValue("A"), 2);
+    EXPECT_EQ(file.GotoSection(""), 1);
+}
+
+// Every value read is good, and only those.
+TEST(ReturnLists, Grammar) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0,", "0 "},
+        {"0,1,", "0 1 "},
+        {"0,1", "0 "},
+        {"0", ""},
+        {"", ""},
+        {"12abc,", "12 "},
+        {"abc,,", "0 0 "},
+        {"1-5,", "1 "},
+        {"0x1F,", "0 "},
+        {"010,", "10 "},
+        {" -7, 8 ,", "-7 8 "},
+        {"99999999999,-99999999999,", "2147483647 -2147483648 "}};
+    for (const auto& [text, values] : cases) {
+        GoodCmdStructure* list = GetNumbers(text);
+        std::string read;
+        for (GoodCmdStructure* node = list; node != nullptr; node = node->next)
+            read +=
+                std::to_string(node->value) + (IsGoodReturnValue(list, node->value) ? " " : "?");
+        EXPECT_EQ(read, values) << text;
+        EXPECT_EQ(IsGoodReturnValue(list, 424242), 0);
+        DeleteGoodCmdStructure(list);
+    }
+}
+
+// The voice lock nests within its holder (a reboot that did not happen must not lock the daemon
+// out of its own lock); another holder is refused; a lock that someone else set up with
+// semctl(SETVAL) is taken as it stands: free at 1, busy at 0.
+TEST(VoiceLock, NestsAndTakesALockSetUpByOthers) {
+    auto value = [] { return semctl(semget(ftok("/bin/ls", 37), 1, 0), 0, GETVAL); };
+    for (int setUp : {-1, 1, 0}) {
+        semctl(semget(ftok("/bin/ls", 37), 1, 0), 0, IPC_RMID);
+        if (setUp >= 0)
+            semctl(semget(ftok("/bin/ls", 37), 1, IPC_CREAT | 0666), 0, SETVAL, setUp);
+        Semaphore lock(37, "/bin/ls"), other(37, "/bin/ls");
+        ASSERT_EQ(lock.TryLock(true) != 0, setUp != 0) << setUp;
+        if (setUp == 0)
+            continue;
+        EXPECT_NE(lock.TryLock(true), 0);
+        EXPECT_EQ(other.TryLock(true), 0);
+        other.Unlock();  // took nothing, gives nothing back
+        lock.Unlock();
+        EXPECT_EQ(value(), 0) << "one level is still held";
+        lock.Unlock();
+        lock.Unlock();  // unbalanced: must not make room for two holders
+        EXPECT_EQ(value(), 1);
+    }
+}
+
+}  // namespace
