@@ -6,11 +6,16 @@
 #include <sys/sem.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
 #include <climits>
+#include <cstdlib>
 
 #include "config/return_lists.h"
 #include "platform/config_file.h"
+#include "platform/command_line.h"
 #include "platform/semaphore.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -119,6 +124,44 @@ TEST(VoiceLock, NestsAndTakesALockSetUpByOthers) {
         lock.Unlock();
         lock.Unlock();  // unbalanced: must not make room for two holders
         EXPECT_EQ(value(), 1);
+    }
+}
+
+// A plain line starts its program without a shell and must do what the shell would have done:
+// each line runs through System and through "/bin/sh -c", and both must agree, but for the
+// shell's notice about a program killed by a signal.
+TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
+    const std::string dir = "/run/lines";
+    const char* files[][3] = {{"script", "#!/bin/sh\necho \"$0|$#|$*\"; echo err >&2; exit 3", "x"},
+                              {"bare", "echo bare \"$1\"\nexit 7", "x"},  // no #!: ENOEXEC
+                              {"closed", "#!/bin/sh\necho never", ""},
+                              {"killed", "#!/bin/sh\necho going\nkill -TERM $$", "x"}};
+    for (auto& f : files)
+        ASSERT_EQ(system(("mkdir -p " + dir + " && printf '%s\\n' '" + f[1] + "' >" + dir + "/" +
+                          f[0] + (*f[2] ? " && chmod +x " + dir + "/" + f[0] : ""))
+                             .c_str()),
+                  0);
+    const std::vector<std::string> lines[2] = {
+        {"/bin/echo a-b c.d e_f g+h i=j k:l m,n o@p q%r /s/", dir + "/script status",
+         dir + "/bare x", dir + "/closed", dir + "/killed", dir + "/missing status", dir,
+         "/bin/false"},
+        {"/bin/echo  two", "/bin/echo end ", "/bin/echo $0 ~ *", "/bin/echo a;/bin/echo b",
+         "/bin/echo a >/dev/null", "/bin/echo done", "echo relative", ""}};
+    for (int plain : {1, 0}) {
+        for (const std::string& line : lines[plain ? 0 : 1]) {
+            std::vector<std::string> argv;
+            EXPECT_EQ(SplitPlainCommand(line, argv), plain == 1) << line;
+            std::string direct, shell;
+            FILE* pipe = popen(("exec /bin/sh -c '" + line + "' </dev/null 2>&1").c_str(), "r");
+            char chunk[512];
+            for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+                shell.append(chunk, got);
+            int status = pclose(pipe);
+            EXPECT_EQ(System(line, direct), WIFEXITED(status) ? WEXITSTATUS(status) : -1) << line;
+            if (plain && shell.size() > 11 && shell.substr(shell.size() - 11) == "Terminated\n")
+                shell.resize(shell.size() - 11);
+            EXPECT_EQ(direct, shell) << line;
+        }
     }
 }
 
