@@ -146,16 +146,19 @@ TEST_F(BoxTest, VoiceRepairUnderTheVoiceLock) {
 // Output reaches the log as delivered, standard error included, cut at 4096 bytes, and a
 // process left behind cannot hold it up; a failed repair's line shows its output, on the voice
 // row the status output instead. Commands start with the standard descriptors only (ls adds
-// its own 3), no signal ignored, not even the C library's reserved ones, or blocked (a script
-// that ends by SIGTERM reports 143). A plain command line starts its program without a shell,
-// so no shell adds a "Killed" notice.
+// its own 3), no signal ignored, not even the C library's reserved ones, or blocked: a script
+// or a shell that ends by SIGTERM reports 143. A plain command line starts its program without
+// a shell, so no shell adds a "Killed" notice.
 TEST_F(BoxTest, CommandOutputInTheLog) {
     box.Place("/etc/sysconfig/rc.conf", RcConf("ppp|dhclient|ipsec|named|httpd|voice|tftpd"));
     for (const char* name : {"httpd", "voice"})
         box.Place(std::string("/etc/vigilerd/") + name,
                   Service(name, std::string("BAD_RET=3,\nMAX_FAIL=1\n[failcmd3]\nFAIL_CMD=") +
                                     kAct + " repair 4 repair says no\n"));
-    for (const char* name : {"ppp", "dhclient", "ipsec", "named", "tftpd"})
+    box.Place("/etc/vigilerd/named", Service("named",
+                                             "BAD_RET=143,\nMAX_FAIL=1\n[failcmd143]\n"
+                                             "FAIL_CMD=kill -TERM $$; echo after\n"));
+    for (const char* name : {"ppp", "dhclient", "ipsec", "tftpd"})
         box.Place(std::string("/etc/vigilerd/") + name, Service(name, "MAX_FAIL=1\n"));
     ScriptStatus(box, "ppp", "3 (sleep 5; echo late) & echo now");
     ScriptStatus(
@@ -177,7 +180,10 @@ TEST_F(BoxTest, CommandOutputInTheLog) {
         std::vector<Lines>{Pass(
             {Call("ppp", 3, unknown(3, 0), "now\n"),
              Call("dhclient", 3, unknown(3, 1), "0 1 2 3 0\n"),
-             Call("ipsec", 137, unknown(137, 2)), Call("named", 143, unknown(143, 4)),
+             Call("ipsec", 137, unknown(137, 2)),
+             Call(
+                 "named", 143,
+                 Counted("named", 1, 1, {kExec + "kill -TERM $$; echo after", kFailed + "143 ()"})),
              Call("httpd", 3, Counted("httpd", 1, 1, {repair[0], kFailed + "4 (repair says no)"}),
                   "httpd is down\nreally\nerr\n"),
              Call("voice", 3, Counted("voice", 1, 1, {repair[0], kFailed + "4 (voice is down\n)"}),
