@@ -114,8 +114,8 @@ TEST_F(Ctl, CheckFindsEveryKindAndSetsTheExitStatus) {
         ASSERT_EQ(got.size(), want.size()) << result.output;
         for (size_t i = 0; i < got.size(); ++i)
             EXPECT_EQ(got[i].substr(0, root.size() + want[i].size()), root + want[i]);
-        EXPECT_EQ(Run("check --quiet --root " + root).output, "");
-        EXPECT_EQ(Run("check --quiet --root " + root).code, c.code);
+        ExecResult quiet = Run("check --quiet --root " + root);
+        EXPECT_EQ(quiet.output + std::to_string(quiet.code), std::to_string(c.code));
     }
 }
 
@@ -130,20 +130,17 @@ TEST_F(Ctl, StateFileAndStatus) {
     box.Start();
     ASSERT_TRUE(box.WaitForCount(kTerminated, 1)) << box.Dump();
     std::string pid = std::to_string(box.Pid()), state = box.Read(kState);
-    for (const std::string& block :
-         {"^\\[vigilerd\\]\nPID=" + pid + "\nMODE=running\nINTERVAL=1\nSTARTED=[1-9][0-9]*\n"
-          "PASS_START=[1-9][0-9]*\nPASS_END=[1-9][0-9]*\nWRITTEN=[1-9][0-9]*\n\n",
-          std::string("\n\\[ntp\\]\nENABLED=1\nLAST_RETURN=-1\nCURRENT_FAILS=0\nMAX_FAIL=2\n"
-                      "FAILS_FOR_ESCALATION=-1\nLAST_CHECK=[1-9][0-9]*\nDEPENDENCY_HELD=0\n"),
-          std::string("\n\\[httpd\\]\nENABLED=1\nLAST_RETURN=0\nCURRENT_FAILS=0\nMAX_FAIL=3\n"
-                      "FAILS_FOR_ESCALATION=7\nLAST_CHECK=[1-9][0-9]*\nDEPENDENCY_HELD=1\n"),
-          std::string("\n\\[tftpd\\]\nENABLED=0\n[^[]*DEPENDENCY_HELD=-1\n$")})
-        EXPECT_TRUE(std::regex_search(state, std::regex(block))) << block << "\nin:\n" << state;
-    ExecResult table = Run("status --max-age 60");
-    EXPECT_EQ(table.code, 0);
-    EXPECT_EQ(Split(table.output, '\n')[0], "vigilerd pid " + pid + ": running, interval 1 s");
-    EXPECT_TRUE(std::regex_search(table.output, std::regex("\nntp +yes +-1 +0 +2 +-1 .* not held\n")))
-        << table.output;
+    const std::string t = "=[1-9][0-9]*\n";  // a time
+    EXPECT_TRUE(std::regex_search(
+        state, std::regex("^\\[vigilerd\\]\nPID=" + pid + "\nMODE=running\nINTERVAL=1\nSTARTED" + t +
+                          "PASS_START" + t + "PASS_END" + t + "WRITTEN" + t + "\n\\[ppp\\]\nENABLED=0\n"
+                          "[\\s\\S]*\\[ntp\\]\nENABLED=1\nLAST_RETURN=-1\nCURRENT_FAILS=0\nMAX_FAIL=2\n"
+                          "FAILS_FOR_ESCALATION=-1\nLAST_CHECK" + t + "DEPENDENCY_HELD=0\n\n\\[httpd\\]\n"
+                          "ENABLED=1\nLAST_RETURN=0\nCURRENT_FAILS=0\nMAX_FAIL=3\nFAILS_FOR_ESCALATION=7\n"
+                          "LAST_CHECK" + t + "DEPENDENCY_HELD=1\n")))
+        << state;
+    EXPECT_EQ(Split(Run("status --max-age 60").output, '\n')[0],
+              "vigilerd pid " + pid + ": running, interval 1 s");
     EXPECT_TRUE(std::regex_match(
         Run("status --json").output,
         std::regex("\\{\"pid\":" + pid + ",\"mode\":\"running\",\"interval\":1,\"started\":[0-9]+,"
