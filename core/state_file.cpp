@@ -25,7 +25,7 @@ constexpr const char* kStateTemp = "/var/run/vigilerd.state.tmp";
 // Written by the check thread (the limits by start-up), read by whichever thread writes the
 // file.
 struct CheckRecord {
-    std::atomic<int64_t> lastCheck{0};
+    int64_t lastCheck = 0;  // under timesMutex
     std::atomic<int32_t> dependency{-1};
     std::atomic<int32_t> lastReturn{-1};
     std::atomic<int32_t> maxFail{-1};
@@ -37,8 +37,21 @@ std::atomic<int32_t> interval{-1};
 std::atomic<int32_t> rowsKnown{0};
 
 const int64_t processStart = time(nullptr);
-std::atomic<int64_t> passStart{0};
-std::atomic<int64_t> passEnd{0};
+// 64-bit times behind a mutex: 32-bit CPUs such as MIPS have no lock-free 64-bit atomics, and
+// the library that would emulate them is often missing from router images.
+std::mutex timesMutex;
+int64_t passStart = 0;
+int64_t passEnd = 0;
+
+int64_t Locked(const int64_t& time) {
+    std::lock_guard<std::mutex> lock(timesMutex);
+    return time;
+}
+
+void SetLocked(int64_t& time) {
+    std::lock_guard<std::mutex> lock(timesMutex);
+    time = ::time(nullptr);
+}
 
 // Writers come from the check, signal, wait and main threads; one at a time owns the
 // temporary file.
@@ -74,8 +87,8 @@ std::string StateText() {
     text += "\n";
     AddLine(text, "INTERVAL=%lld\n", interval.load());
     AddLine(text, "STARTED=%lld\n", processStart);
-    AddLine(text, "PASS_START=%lld\n", passStart.load());
-    AddLine(text, "PASS_END=%lld\n", passEnd.load());
+    AddLine(text, "PASS_START=%lld\n", Locked(passStart));
+    AddLine(text, "PASS_END=%lld\n", Locked(passEnd));
     AddLine(text, "WRITTEN=%lld\n", static_cast<long long>(time(nullptr)));
     if (rowsKnown.load() == 0) {
         return text;
@@ -91,7 +104,7 @@ std::string StateText() {
         AddLine(text, "CURRENT_FAILS=%lld\n", row.currentFails.load());
         AddLine(text, "MAX_FAIL=%lld\n", record.maxFail.load());
         AddLine(text, "FAILS_FOR_ESCALATION=%lld\n", record.failsForEscalation.load());
-        AddLine(text, "LAST_CHECK=%lld\n", record.lastCheck.load());
+        AddLine(text, "LAST_CHECK=%lld\n", Locked(record.lastCheck));
         AddLine(text, "DEPENDENCY_HELD=%lld\n", record.dependency.load());
     }
     return text;
@@ -151,11 +164,11 @@ void StartStateFile(int32_t checkInterval) {
 }
 
 void NotePassStart() {
-    passStart = time(nullptr);
+    SetLocked(passStart);
 }
 
 void NotePassEnd() {
-    passEnd = time(nullptr);
+    SetLocked(passEnd);
     WriteStateFile();
 }
 
@@ -165,5 +178,5 @@ void NoteServiceCheck(int index, int32_t dependency, int32_t returnValue) {
     }
     records[index].lastReturn = returnValue;
     records[index].dependency = dependency;
-    records[index].lastCheck = time(nullptr);
+    SetLocked(records[index].lastCheck);
 }
