@@ -40,7 +40,7 @@ TEST_F(BoxTest, EveryDependencyForm) {
                                                    kLong + "\n"));
     box.Place("/etc/vigilerd.conf", "CHECK_INTERVAL=0\n");
     box.Prepare("ip addr add 10.77.0.1/24 dev wan0").Start();
-    ASSERT_GE(box.WaitForMessage(kRcPass), 0) << box.Dump();
+    ASSERT_TRUE(WaitForStartUp(box)) << box.Dump();
     for (int phase = 0; phase < 2; ++phase) {
         std::vector<Lines> lines;
         for (const auto& [name, dependsOn, results] : rows) {

@@ -23,6 +23,12 @@ constexpr const char* kArchiveDone = "Done.";
 constexpr const char* kMarker = "/tmp/hibernateMode";
 constexpr const char* kAct = "/etc/vigilerd/scripts/act";
 
+// Start-up has read the whole configuration (it then writes the state file first): from now
+// on a tick starts a pass.
+inline bool WaitForStartUp(const Box& box) {
+    return WaitUntil([&] { return box.Exists("/var/run/vigilerd.state"); });
+}
+
 // "a|b|c" as {"a", "b", "c"}; "" as none.
 inline Lines Split(const std::string& text, char by = '|') {
     Lines parts;

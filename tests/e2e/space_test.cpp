@@ -31,7 +31,7 @@ TEST_F(BoxTest, SpaceAlertsOncePerBand) {
               "CHECK_INTERVAL=0\nFREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=5\n"
               "FREE_LIMIT_CONFIG=10\nCRITICAL_LIMIT_CONFIG=3\n");
     box.Start();
-    ASSERT_GE(box.WaitForMessage(kRcPass), 0) << box.Dump();
+    ASSERT_TRUE(WaitForStartUp(box)) << box.Dump();
     int fds = box.OpenFds();
     std::vector<Step> steps = {{12, 100, ""},         {8, 10, "Lm8.0"}, {8, 4, "Ld4.0"},
                                {4, 3, "Cm4.0"},       {4, 2, "Cd2.0"},  {12, 100, ""},
