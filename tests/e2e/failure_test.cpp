@@ -83,6 +83,7 @@ constexpr const char* kTakeLock =
 constexpr const char* kLetGo =
     "kill $(cat /run/box/holder.pid); until voice_lock_holder 0; do sleep 0.05; done >/dev/null";
 
+// While the voice subsystem holds the lock, "reboot" raises and runs nothing. Once it is free,
 // "reboot" is announced, then run under the voice lock, which the daemon keeps. A reboot that
 // did not take the box down leaves the lock with the daemon: the next escalation is announced
 // and run again, and the voice repair still runs (the lock stays held after it).
@@ -95,19 +96,22 @@ TEST_F(BoxTest, RebootUnderTheVoiceLock) {
                                              "[failcmd1]\nFAIL_CMD=x\n"));
     box.Place("/etc/vigilerd/voice",
               Service("voice", "BAD_RET=1,\nMAX_FAIL=1\n[failcmd1]\nFAIL_CMD=" + kFails + "\n"));
-    ScriptStatus(box, "httpd", "1|1");
-    ScriptStatus(box, "voice", "0|1");
+    ScriptStatus(box, "httpd", std::string("1 ") + kTakeLock + "|1 " + kLetGo + "|1");
+    ScriptStatus(box, "voice", "0|0|1");
     box.Start();
     Lines repair = {kExec + kFails, kFailed + "1 ()"};
-    EXPECT_EQ(WaitForPasses(box, 3),
+    Lines busy = {"Error: Voice subsystem is in use. Could not execute the escalation command"};
+    EXPECT_EQ(WaitForPasses(box, 4),
               (std::vector<Lines>{
-                  Pass({Call("httpd", 1, Counted("httpd", 1, 1)), Call("voice", 0)}),
-                  Pass({Call("httpd", 1, Counted("httpd", 2, 1)),
+                  Pass({Call("httpd", 1, Counted("httpd", 1, 1, busy)), Call("voice", 0)}),
+                  Pass({Call("httpd", 1, Counted("httpd", 2, 1)), Call("voice", 0)}),
+                  Pass({Call("httpd", 1, Counted("httpd", 3, 1)),
                         Call("voice", 1, Counted("voice", 1, 1, repair))}),
                   Pass({Call("httpd", 0), Call("voice", 0)})}));
-    EXPECT_EQ(Actions(box, 10), Split("httpd status 1|archive|reboot lock=held|voice status 1|"
-                                      "httpd status 2|archive|reboot lock=held|voice status 2|"
-                                      "archive|repair-fails lock=held"));
+    EXPECT_EQ(Actions(box, 13), Split("httpd status 1|archive|voice status 1|httpd status 2|"
+                                      "archive|reboot lock=held|voice status 2|httpd status 3|"
+                                      "archive|reboot lock=held|voice status 3|archive|"
+                                      "repair-fails lock=held"));
     const std::string alert =
         "<25>[A-Z][a-z]{2} [ 1-3][0-9] [0-9:]{8} vigilerd\\[" + std::to_string(box.Pid()) +
         "\\]: Software Watchdog: httpd reported too many errors\\. Executing Escalation "
