@@ -17,17 +17,12 @@ dpkg-deb -x "$deb" "$work/deb" && dpkg-deb -e "$deb" "$work/control"
 
 # Both trees hold exactly these files, and the package nothing else.
 services="ppp dhclient ipsec dhcpd_lan named ntpd ntp httpd voice vpnd ipsecd stats tftpd"
-{
-    echo ./usr/sbin/vigilerd
-    [ ! -d "$src/ctl" ] || echo ./usr/sbin/vigilerctl
-    for page in man5/vigilerd.conf.5 man5/vigilerd-service.5 man8/vigilerd.8 man8/vigilerctl.8; do
-        echo "./usr/share/man/$page"
-    done
-    echo ./etc/vigilerd.conf ./etc/init.d/vigilerd ./etc/logrotate.d/vigilerd
-    for s in $services; do echo "./etc/vigilerd/$s"; done
-    echo ./usr/lib/systemd/system/vigilerd.service ./usr/share/doc/vigilerd/copyright
-    echo ./usr/share/doc/vigilerd/examples/rc.conf ./usr/share/doc/vigilerd/examples/vigilerd.procd
-} | tr ' ' '\n' | sort >"$work/expected"
+man="man5/vigilerd.conf.5 man5/vigilerd-service.5 man8/vigilerd.8 man8/vigilerctl.8"
+printf '%s\n' ./usr/sbin/vigilerd ./usr/sbin/vigilerctl ./etc/vigilerd.conf ./etc/init.d/vigilerd \
+    ./etc/logrotate.d/vigilerd ./usr/lib/systemd/system/vigilerd.service \
+    ./usr/share/doc/vigilerd/copyright ./usr/share/doc/vigilerd/examples/rc.conf \
+    ./usr/share/doc/vigilerd/examples/vigilerd.procd $(printf './usr/share/man/%s\n' $man) \
+    $(printf './etc/vigilerd/%s\n' $services) | sort >"$work/expected"
 for tree in root deb; do
     (cd "$work/$tree" && find . -type f | sort) >"$work/$tree.files"
     diff -u "$work/expected" "$work/$tree.files" || fail "files of the $tree tree"

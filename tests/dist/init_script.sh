@@ -8,7 +8,7 @@ src=$1 daemon=$2 sink=$3 work=$4
 mkdir -p "$work"
 cat >"$work/scenario" <<'EOF'
 #!/bin/sh
-run() { echo "\$ $*"; $shell /etc/init.d/vigilerd "$@" 2>&1 | sed 's/pid [0-9]*/pid N/'; }
+run() { echo "$*: $($shell /etc/init.d/vigilerd "$@" 2>&1 | sed 's/pid [0-9]*/pid N/' | tr '\n' ';')"; }
 run status; run start; run status; run start; run stop; run status; run start
 kill -TERM "$(cat /var/run/vigilerd.pid)"
 i=0; while [ -e /var/run/vigilerd.pid ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
@@ -18,27 +18,16 @@ echo "started $(grep -c '] Info: started$' /var/log/vigilerd.log)," \
     "left $(for p in /proc/[0-9]*; do readlink "$p/exe"; done | grep -c '/vigilerd$')"
 EOF
 cat >"$work/expected" <<'EOF'
-$ status
-vigilerd is not running
-$ start
-vigilerd started (pid N)
-$ status
-vigilerd is running (pid N)
-$ start
-vigilerd is already running (pid N); stop it first
-$ stop
-vigilerd stopped
-$ status
-vigilerd is not running
-$ start
-vigilerd started (pid N)
-$ status
-vigilerd is asleep for good (pid N, no pid file); restart it
-$ restart
-vigilerd stopped
-vigilerd started (pid N)
-$ stop
-vigilerd stopped
+status: vigilerd is not running;
+start: vigilerd started (pid N);
+status: vigilerd is running (pid N);
+start: vigilerd is already running (pid N); stop it first;
+stop: vigilerd stopped;
+status: vigilerd is not running;
+start: vigilerd started (pid N);
+status: vigilerd is asleep for good (pid N, no pid file); restart it;
+restart: vigilerd stopped;vigilerd started (pid N);
+stop: vigilerd stopped;
 started 3, asleep 3, left 0
 EOF
 box() { # box SHELL-COMMAND: the scenario run with that shell, its transcript on stdout

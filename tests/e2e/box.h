@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,8 +22,14 @@ constexpr milliseconds kWait{10000};  // default deadline of every wait
 // Polls `done` every 20 ms until it holds or `timeout` has passed.
 bool WaitUntil(const std::function<bool()>& done, milliseconds timeout = kWait);
 
-// The daemon's installs: the built one, or the one the environment names (see box.cpp).
-std::vector<std::pair<std::string, std::string>> DaemonInstalls();
+// "a|b|c" as {"a", "b", "c"}; "" as none.
+inline std::vector<std::string> Split(const std::string& text, char by = '|') {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, by);)
+        parts.push_back(part);
+    return parts;
+}
 
 struct ExecResult {
     int code = -1;       // exit code; 128+N when killed by signal N; -1 on timeout
@@ -36,21 +43,14 @@ struct ExecResult {
 class Box {
   public:
     // Base configuration tests/e2e/conf/minimal, the built daemon and voice_lock_holder in it.
-    Box() : confs_{SOURCE_DIR "/tests/e2e/conf/minimal"}, installs_(DaemonInstalls()) {
-        Install(TOOLS_DIR "/voice_lock_holder", "/usr/bin/voice_lock_holder");
-    }
+    Box();
     ~Box();
     Box(const Box&) = delete;
     Box& operator=(const Box&) = delete;
 
-    // ---- Before Start(); files are placed in the order given, after the configurations.
-    Box& ClearConf() { return confs_.clear(), *this; }
-    Box& AddConf(const std::string& dir) { return confs_.push_back(dir), *this; }  // later wins
+    // ---- Before Start(); files are placed in the order given, after the configuration.
     Box& Install(const std::string& hostFile, const std::string& boxPath) {
         return installs_.emplace_back(hostFile, boxPath), *this;
-    }
-    Box& InstallTool(const std::string& name) {
-        return Install(TOOLS_DIR "/" + name, "/usr/bin/" + name);
     }
     Box& Place(const std::string& path, const std::string& content, mode_t mode = 0644) {
         return steps_.push_back([=](Box& box) { box.Write(path, content, mode); }), *this;
@@ -58,8 +58,6 @@ class Box {
     Box& Prepare(const std::string& command);  // a shell command in the box; must exit 0
     Box& BbramKb(int kb) { return bbramKb_ = kb, *this; }
     Box& FlashfsKb(int kb) { return flashfsKb_ = kb, *this; }
-    // The command the box runs; by default the daemon.
-    Box& Command(const std::vector<std::string>& argv) { return command_ = argv, *this; }
 
     void Start();  // returns once the command runs; throws when the box cannot be built
     void Stop();   // kills and reaps every process of the box; idempotent
@@ -69,7 +67,6 @@ class Box {
     void Write(const std::string& path, const std::string& content, mode_t mode = 0644);
     std::string Read(const std::string& path) const;  // "" when it cannot be read
     bool Exists(const std::string& path) const;
-    void Remove(const std::string& path);  // file or tree; a missing path is fine
     ExecResult Exec(const std::string& command, milliseconds timeout = milliseconds(30000)) const;
 
     // ---- The daemon.
@@ -93,21 +90,13 @@ class Box {
     bool WaitForCount(const std::string& message, int count, milliseconds timeout = kWait) const {
         return WaitUntil([&] { return Count(message) >= count; }, timeout);
     }
-    // Every log line from `fromLine` on has the prefix "<ctime text> [<daemon pid>] ".
-    ::testing::AssertionResult LogLinesWhole(size_t fromLine = 0) const;
 
     // System-log records that reached the box's /dev/log, one per entry, as received.
     std::vector<std::string> AlertRecords() const;
 
-    std::string Dump() const;  // log, records and standard error, for failure messages
-
   private:
-    int OpenParent(const std::string& path, std::string* name) const;
-
-    std::vector<std::string> confs_;
     std::vector<std::pair<std::string, std::string>> installs_;
     std::vector<std::function<void(Box&)>> steps_;
-    std::vector<std::string> command_{"/usr/sbin/vigilerd"};
     int bbramKb_ = 1024, flashfsKb_ = 1024;
     pid_t pid_ = -1, sinkPid_ = -1;
     int stderrFd_ = -1, rootFd_ = -1;

@@ -91,10 +91,9 @@ const CheckCase kChecks[] = {
 TEST_F(Ctl, CheckFindsEveryKindAndSetsTheExitStatus) {
     // The sample configuration, with the demo's stand-ins for the scripts it names, checked on
     // the host: the source tree may lie where the box has a /tmp of its own.
-    const std::string sample = TOOLS_DIR "/sample";
-    EXPECT_EQ(system(("rm -rf " + sample + " && mkdir " + sample + " && cp -r " SOURCE_DIR
-                      "/scripts/demo-root/etc " SOURCE_DIR "/etc " + sample + " && " VIGILERCTL_BIN
-                      " check --root " + sample).c_str()), 0);
+    EXPECT_EQ(system("cd " TOOLS_DIR " && rm -rf sample && mkdir sample && cp -r " SOURCE_DIR
+                     "/scripts/demo-root/etc " SOURCE_DIR "/etc sample && " VIGILERCTL_BIN
+                     " check --root sample"), 0);
     box.Start();
     EXPECT_EQ(Run("status --json --version").output, "vigilerctl 1.0.0\n");
     for (size_t n = 0; n < std::size(kChecks); ++n) {
@@ -102,9 +101,8 @@ TEST_F(Ctl, CheckFindsEveryKindAndSetsTheExitStatus) {
         std::string root = "/tmp/t" + std::to_string(n) + "/";
         box.Write(root + "s/ok", "#!/bin/sh\n", 0755);
         box.Write(root + "s/plain", "#!/bin/sh\n");
-        std::map<std::string, std::string> files = kClean;
-        for (const auto& [path, text] : c.files)
-            files[path] = text;
+        std::map<std::string, std::string> files = c.files;
+        files.insert(kClean.begin(), kClean.end());  // the case's own files stay
         for (const auto& [path, text] : files)
             if (!text.empty())
                 box.Write(root + path, text);
@@ -128,7 +126,7 @@ TEST_F(Ctl, StateFileAndStatus) {
     box.Place("/etc/vigilerd/ntp", Service("ntp", "DEPENDS_ON=variable START_NTP no\nMAX_FAIL=2\n"));
     ScriptStatus(box, "httpd", "0|0|0 sleep 8");  // the third pass stays open: its end grows old
     box.Start();
-    ASSERT_TRUE(box.WaitForCount(kTerminated, 1)) << box.Dump();
+    ASSERT_TRUE(box.WaitForCount(kTerminated, 1));
     std::string pid = std::to_string(box.Pid()), state = box.Read(kState);
     const std::string t = "=[1-9][0-9]*\n";  // a time
     EXPECT_TRUE(std::regex_search(
@@ -148,7 +146,7 @@ TEST_F(Ctl, StateFileAndStatus) {
                    "\"name\":\"ppp\",\"enabled\":false,.*\\{\"name\":\"httpd\",\"enabled\":true,"
                    "\"lastReturn\":0,\"currentFails\":0,\"maxFail\":3,\"failsForEscalation\":7,"
                    "\"lastCheck\":[1-9][0-9]*,\"dependencyHeld\":true\\},.*\\]\\}\n")));
-    EXPECT_TRUE(WaitUntil([&] { return Run("status --max-age 2").code == 3; })) << box.Dump();
+    EXPECT_TRUE(WaitUntil([&] { return Run("status --max-age 2").code == 3; }));
     EXPECT_EQ(Run("status --max-age 3600").code, 0);
     box.Write("/var/run/vigilerd.pid", "1\n");
     EXPECT_EQ(Run("status").output,
@@ -156,27 +154,38 @@ TEST_F(Ctl, StateFileAndStatus) {
     EXPECT_EQ(Run("pause").code, 4);
     ASSERT_EQ(box.Exec("rm /var/run/vigilerd.state; mkdir /var/run/vigilerd.state.tmp").code, 0);
     int passes = box.Count(kTerminated);
-    ASSERT_TRUE(box.WaitForCount(kTerminated, passes + 3, seconds(30))) << box.Dump();
+    ASSERT_TRUE(box.WaitForCount(kTerminated, passes + 3, seconds(30)));
     EXPECT_EQ(box.Count("Warning: could not write /var/run/vigilerd.state (21 = Is a directory)"), 1);
 }
 
+// Hibernation and the pause refuse the ticks; waking up reads rc.conf at once, then checks.
 TEST_F(Ctl, ModeCommandsReachTheDaemon) {
     box.Start();
-    ASSERT_TRUE(StateHas("MODE=running")) << box.Dump();
-    const std::vector<Lines> cases = {  // command, exit code, log line ("" none), mode
-        {"hibernate", "0", "Info: Hibernate mode has been set", "hibernating"},
+    ASSERT_TRUE(StateHas("MODE=running"));
+    const std::string tick = kTick + std::string("|Info: scheduled for test loop but ");
+    const std::vector<Lines> cases = {
+        // command, exit code, log lines in this order, mode
+        {"hibernate", "0", "Info: Hibernate mode has been set|" + tick + "hibernate mode is set",
+         "hibernating"},
         {"pause", "1", "", "hibernating"},  // the marker would turn it into hibernation
-        {"resume", "0", "Info: Hibernate mode has been reset", "running"},
-        {"pause", "0", "Info: Wait mode has been set (40 seconds)", "waiting"},
+        {"resume", "0",
+         "Info: Hibernate mode has been reset|" + std::string(kRcPass) + "|" + kStarted, "running"},
+        {"pause", "0", "Info: Wait mode has been set (40 seconds)|" + tick + "waiting mode is set",
+         "waiting"},
         {"stop", "0", "Info: got sleep signal. Ignoring all signals and going to sleep", "asleep"}};
     for (const Lines& c : cases) {
         SCOPED_TRACE(c[0]);
-        int before = box.Count(c[2]);
+        int at = static_cast<int>(box.Messages().size()) - 1;
         EXPECT_EQ(Run(c[0]).code, std::stoi(c[1]));
-        EXPECT_TRUE(c[2].empty() || box.WaitForCount(c[2], before + 1)) << box.Dump();
+        for (const std::string& line : Split(c[2]))
+            ASSERT_GT(at = box.WaitForMessage(line, kWait, at + 1), 0) << line;
         EXPECT_TRUE(StateHas("MODE=" + c[3] + "\n")) << box.Read(kState);
         EXPECT_EQ(box.Exists(kMarker), c[3] == "hibernating");
     }
+    Lines log = box.Messages();  // no pass from the first refused tick to the wake-up
+    auto reset = std::find(log.begin(), log.end(), "Info: Hibernate mode has been reset");
+    EXPECT_EQ(std::find(std::find(log.begin(), reset, Split(cases[0][2])[2]), reset, kStarted),
+              reset);
     EXPECT_EQ(Run("stop").output,
               "vigilerctl: vigilerd is not running: no pid file /var/run/vigilerd.pid\n");
     EXPECT_TRUE(box.Alive());

@@ -32,15 +32,12 @@ TEST_F(BoxTest, EveryDependencyForm) {
         names += name + "|";
         std::string key = dependsOn == "-" ? "" : "DEPENDS_ON=\"" + dependsOn + "\"\n";
         box.Place("/etc/vigilerd/" + name, Service(name, "MAX_FAIL=1\n" + key));
-        ScriptStatus(box, name, "");
     }
-    box.Place("/etc/sysconfig/rc.conf", RcConf(names,
-                                               "DEP_EXACT=true\nDEP_BLANK=\"true \"\n"
-                                               "DEP_TWO=a b\nDEP_CASE=TRUE\nDEP_LONG=" +
-                                                   kLong + "\n"));
+    box.Place("/etc/sysconfig/rc.conf", RcConf(names, "DEP_EXACT=true\nDEP_BLANK=\"true \"\n"
+                                                      "DEP_TWO=a b\nDEP_CASE=TRUE\nDEP_LONG=" + kLong));
     box.Place("/etc/vigilerd.conf", "CHECK_INTERVAL=0\n");
     box.Prepare("ip addr add 10.77.0.1/24 dev wan0").Start();
-    ASSERT_TRUE(WaitForStartUp(box)) << box.Dump();
+    ASSERT_TRUE(WaitForStartUp(box));
     for (int phase = 0; phase < 2; ++phase) {
         std::vector<Lines> lines;
         for (const auto& [name, dependsOn, results] : rows) {

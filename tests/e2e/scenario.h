@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,22 +28,12 @@ inline bool WaitForStartUp(const Box& box) {
     return WaitUntil([&] { return box.Exists("/var/run/vigilerd.state"); });
 }
 
-// "a|b|c" as {"a", "b", "c"}; "" as none.
-inline Lines Split(const std::string& text, char by = '|') {
-    Lines parts;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, by);)
-        parts.push_back(part);
-    return parts;
-}
-
 // rc.conf that switches on exactly the named services ("a|b"); the others' keys are absent,
 // which switches them off without naming them.
 inline std::string RcConf(const std::string& enabled, const std::string& extra = "") {
     std::string text = "START_VIGILERD=true\n";
     for (std::string name : Split(enabled)) {
-        for (char& c : name)
-            c = static_cast<char>(toupper(c));
+        std::transform(name.begin(), name.end(), name.begin(), ::toupper);
         text += "START_" + name + "=true\n";
     }
     return text + extra;

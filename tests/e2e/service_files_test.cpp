@@ -38,8 +38,6 @@ TEST_F(BoxTest, ThirteenServiceFiles) {
     box.Place("/etc/vigilerd/voice", Service("voice", "FAILS_FOR_ESCALATION=3\nMAX_FAIL=1\n"));
     box.Place("/etc/vigilerd/tftpd",
               Service("tftpd", "FAILS_FOR_ESCALATION=2147483647\nMAX_FAIL=1\n"));
-    for (const char* name : {"named", "tftpd"})
-        ScriptStatus(box, name, "");
     ScriptStatus(box, "httpd", "5|10|1|3");
     box.Start();
     Lines startUp = Split(

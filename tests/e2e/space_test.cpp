@@ -27,11 +27,9 @@ struct Step {
 // of the two file systems differ, and a share equal to a limit is not below it.
 TEST_F(BoxTest, SpaceAlertsOncePerBand) {
     box.BbramKb(400).FlashfsKb(400);
-    box.Place("/etc/vigilerd.conf",
-              "CHECK_INTERVAL=0\nFREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=5\n"
-              "FREE_LIMIT_CONFIG=10\nCRITICAL_LIMIT_CONFIG=3\n");
+    box.Prepare("sed -i 's/INTERVAL=1/INTERVAL=0/; s/CONFIG=5/CONFIG=3/' /etc/vigilerd.conf");
     box.Start();
-    ASSERT_TRUE(WaitForStartUp(box)) << box.Dump();
+    ASSERT_TRUE(WaitForStartUp(box));
     int fds = box.OpenFds();
     std::vector<Step> steps = {{12, 100, ""},         {8, 10, "Lm8.0"}, {8, 4, "Ld4.0"},
                                {4, 3, "Cm4.0"},       {4, 2, "Cd2.0"},  {12, 100, ""},
@@ -39,14 +37,12 @@ TEST_F(BoxTest, SpaceAlertsOncePerBand) {
     Lines expected;
     for (size_t i = 0; i < steps.size(); ++i) {
         SCOPED_TRACE("step " + std::to_string(i));
-        std::string fill = "head -c " + std::to_string((100 - steps[i].bbramFree) * 4096) +
-                           " /dev/zero >/mnt/bbram/fill; head -c " +
-                           std::to_string((100 - steps[i].flashfsFree) * 4096) +
-                           " /dev/zero >/mnt/flashfs/fill; stat -f -c %f /mnt/bbram /mnt/flashfs";
-        ASSERT_EQ(box.Exec(fill).output, std::to_string(steps[i].bbramFree) + "\n" +
-                                             std::to_string(steps[i].flashfsFree) + "\n");
+        std::string free = std::to_string(steps[i].bbramFree) + " " + std::to_string(steps[i].flashfsFree);
+        ASSERT_EQ(box.Exec("set -- " + free + "; head -c $(((100 - $1) * 4096)) /dev/zero >/mnt/bbram/fill; "
+                           "head -c $(((100 - $2) * 4096)) /dev/zero >/mnt/flashfs/fill; echo "
+                           "$(stat -f -c %f /mnt/bbram /mnt/flashfs)").output, free + "\n");
         box.Signal(SIGALRM);
-        ASSERT_TRUE(box.WaitForCount(kTerminated, static_cast<int>(i) + 1)) << box.Dump();
+        ASSERT_TRUE(box.WaitForCount(kTerminated, static_cast<int>(i) + 1));
         for (const std::string& code : Split(steps[i].raised, ' '))
             expected.push_back(Alert(code));
         WaitUntil([&] { return box.AlertRecords().size() >= expected.size(); }, seconds(2));

@@ -28,10 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string value = file.GetEntry("KEY");
         holds &= value == ConfigBuffer::ENTRY_NOT_FOUND ||
                  ConfigBuffer::ParseNumber(value) == file.GetValue("KEY");
-    } else if (target == "section_file_fuzzer") {
-        MultiSectionConfigFile file(path, false, false, false);
-        if (file.GotoSection("basic"))
-            file.GetSectionValue("MAX_FAIL");
     } else if (target == "return_lists_fuzzer") {  // one value per comma
         GoodCmdStructure* good = GetNumbers(text);
         size_t count = 0;
@@ -39,8 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ++count;
         holds = count == static_cast<size_t>(std::count(text.begin(), text.end(), ','));
         DeleteGoodCmdStructure(good);
-        MultiSectionConfigFile file(path, false, false, false);
+        MultiSectionConfigFile file(path, false, false, false);  // the input as a service file
         DeleteFailCmdStructure(GetNumbers(text, "fuzz", file));
+        if (file.GotoSection("basic"))
+            file.GetSectionValue("MAX_FAIL");
     } else {
         // The daemon hands C strings around. No WAN name is known here, so no link is solved;
         // a "variable" text that splits would read the host's rc.conf and is left out.
