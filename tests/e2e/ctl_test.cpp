@@ -5,10 +5,7 @@
 
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 constexpr const char* kState = "/var/run/vigilerd.state";
 
 class Ctl : public BoxTest {
@@ -191,5 +188,4 @@ TEST_F(Ctl, ModeCommandsReachTheDaemon) {
     EXPECT_TRUE(box.Alive());
 }
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

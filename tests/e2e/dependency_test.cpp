@@ -4,10 +4,7 @@
 
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 
 TEST_F(BoxTest, EveryDependencyForm) {
     const std::string kLong = "12345678901234567890123456789012345678901234567890";
@@ -56,5 +53,4 @@ TEST_F(BoxTest, EveryDependencyForm) {
     }
 }
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

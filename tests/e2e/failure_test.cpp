@@ -2,10 +2,7 @@
 // escalation, the voice lock around reboots and voice repairs, and command output in the log.
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 
 const std::string kExec = "Error: Executing the fail command ";
 const std::string kFails = std::string(kAct) + " repair-fails 1";
@@ -175,5 +172,4 @@ TEST_F(BoxTest, CommandOutputInTheLog) {
              Call("tftpd", 3, unknown(3, 12), std::string(4096, '0'))})});
 }
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

@@ -4,10 +4,7 @@
 
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 using namespace std::string_literals;
 
 TEST_F(BoxTest, ThirteenServiceFiles) {
@@ -77,5 +74,4 @@ TEST_F(BoxTest, ThirteenServiceFiles) {
                      {"Error: ***WARNING*** unknown returnvalue 3 for ConfigConfiguration[7]"}))}));
 }
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

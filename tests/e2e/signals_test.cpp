@@ -6,10 +6,7 @@
 
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kWaitSet = "Info: Wait mode has been set (40 seconds)";
 constexpr const char* kNtp = "Debug: Calling /etc/vigilerd/scripts/ntp status";
@@ -44,5 +41,4 @@ TEST_P(Pause, EndsFortySecondsAfterTheLastHangUp) {
 
 INSTANTIATE_TEST_SUITE_P(Box, Pause, ::testing::Values(0, 12));
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

@@ -5,10 +5,7 @@
 
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 using namespace std::string_literals;
 
 class Soak : public BoxTest {};
@@ -50,5 +47,4 @@ TEST_F(Soak, MixedLoad) {
     EXPECT_TRUE(box.Alive());
 }
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

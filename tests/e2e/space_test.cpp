@@ -4,10 +4,7 @@
 
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 
 // "Lm8.0" is the low alert for voice mails at 8.0 percent, "Cd2.0" the critical one for
 // configuration data at 2.0 percent.
@@ -65,5 +62,4 @@ TEST_F(BoxTest, SpaceAlertsOncePerBand) {
               Call("httpd", 0)}));
 }
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

@@ -7,10 +7,7 @@
 
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 
 const char* const kAsleep = "Info: got sleep signal. Ignoring all signals and going to sleep";
 const char* const kAllOff =
@@ -105,5 +102,4 @@ INSTANTIATE_TEST_SUITE_P(
                   "directory)\nWarning: Sleeping forever\n"}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario

@@ -2,10 +2,7 @@
 // are ended and judged as 124, the rest of the pass runs; without the keys nothing is limited.
 #include "scenario.h"
 
-namespace e2e {
-namespace {
-
-using namespace scenario;
+namespace e2e::scenario {
 
 struct LimitCase {
     const char* name;
@@ -80,5 +77,4 @@ INSTANTIATE_TEST_SUITE_P(
                   Call("httpd", 0)}),
     [](const ::testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
 
-}  // namespace
-}  // namespace e2e
+}  // namespace e2e::scenario
