@@ -16,6 +16,7 @@
 #include "core/signals.h"
 #include "core/state_file.h"
 #include "core/timer.h"
+#include "core/unsafe_files.h"
 
 #if VIGILERD_STATIC_RUNTIME
 #include <cstdlib>
@@ -77,6 +78,7 @@ int main() {
             GoToSleepForever();
         }
         ReadServiceConfigs();
+        WarnUnsafeFiles();
     }
     configurationRead = 1;
     StartStateFile(poll);

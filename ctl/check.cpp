@@ -1,10 +1,15 @@
 // vigilerctl check: the settings file, rc.conf and the interface state file of a tree, read
-// with the daemon's own library, and the finding lines every part of the check prints.
+// with the daemon's own library, and the findings every part of the check reports.
 #include "ctl/check.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -12,6 +17,7 @@
 #include "config/service_table.h"
 #include "config/settings_reader.h"
 #include "ctl/ctl.h"
+#include "monitor/log_archive.h"
 #include "platform/config_file.h"
 
 namespace {
@@ -23,20 +29,86 @@ bool Absent(int32_t value) {
     return value == ConfigBuffer::VALUE_NOT_FOUND;
 }
 
+// Every key the settings file may hold; anything else is warned about as a misspelling.
 const char* const kSettingsKeys[] = {
     "CHECK_INTERVAL",        "FREE_LIMIT_BBRAM", "CRITICAL_LIMIT_BBRAM", "FREE_LIMIT_CONFIG",
     "CRITICAL_LIMIT_CONFIG", "STATUS_TIMEOUT",   "COMMAND_TIMEOUT",      nullptr};
+
+constexpr size_t kShownBytes = 200;
+
+// The length of the UTF-8 character at `at` when it is one that prints, else 0: control
+// bytes, broken sequences, C1 controls and the byte-order mark do not.
+size_t PrintingCharacter(const std::string& text, size_t at) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    if (lead < 0x20 || lead == 0x7f) {
+        return 0;
+    }
+    if (lead < 0x80) {
+        return 1;
+    }
+    size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                    : lead >= 0xe0 && lead <= 0xef ? 3
+                    : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                   : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xc0) != 0x80) {
+            return 0;
+        }
+    }
+    bool c1 = lead == 0xc2 && byte(at + 1) < 0xa0;
+    bool bom = text.compare(at, 3, "\xef\xbb\xbf") == 0;
+    return c1 || bom ? 0 : length;
+}
+
+// Non-printing bytes as \xNN, so a finding is one line a terminal shows as it is.
+std::string Printable(const std::string& text) {
+    std::string shown;
+    for (size_t at = 0; at < text.size();) {
+        size_t length = PrintingCharacter(text, at);
+        if (length == 0) {
+            char escaped[5];
+            snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[at]));
+            shown += escaped;
+            ++at;
+        } else {
+            shown.append(text, at, length);
+            at += length;
+        }
+    }
+    return shown;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string json = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+        }
+        json += c;
+    }
+    return json + "\"";
+}
 
 void CheckSpaceLimits(Findings& findings, const std::string& path, const ConfigBuffer& settings,
                       const char* freeKey, const char* criticalKey, const char* what) {
     int32_t free = settings.GetValue(freeKey);
     int32_t critical = settings.GetValue(criticalKey);
     for (const char* key : {freeKey, criticalKey}) {
-        if (Absent(settings.GetValue(key))) {
+        int32_t value = settings.GetValue(key);
+        if (Absent(value)) {
             findings.Warning(path, settings.LineOf(key),
                              std::string(key) +
                                  " is missing or not a number: every free share of " + what +
                                  " lies below it, so its alert stands for good");
+        } else if (value < 0 || value > 100) {
+            findings.Warning(path, settings.LineOf(key),
+                             std::string(key) + "=" + std::to_string(value) +
+                                 " is outside 0-100: " + (value < 0 ? "no" : "every") +
+                                 " free share of " + what + " lies below it");
         }
     }
     if (!Absent(free) && !Absent(critical) && critical >= free) {
@@ -49,23 +121,34 @@ void CheckSpaceLimits(Findings& findings, const std::string& path, const ConfigB
 
 // Reads a file without which the daemon would sleep for good; false (and an error) when it
 // cannot be read.
-bool ReadOrSleep(Findings& findings, const std::string& path, ConfigFile& file) {
+bool ReadOrSleep(Findings& findings, const std::string& path, ConfigFile*& file) {
+    std::string host =
+        findings.FileToRead(path, true, true, "the daemon would sleep for good", "reads");
+    if (host.empty()) {
+        return false;
+    }
     try {
-        file.ReadFile();
+        file = new ConfigFile(host, false, true);
+        file->ReadFile();
+        findings.Repeats(findings.Under(path), file->Buffer());
         return true;
-    } catch (const std::exception&) {
-        findings.Error(path, 0, "cannot be read: the daemon would sleep for good");
+    } catch (const std::exception& error) {
+        findings.Error(findings.Under(path), 0,
+                       std::string("cannot be read (") + error.what() +
+                           "): the daemon would sleep for good");
         return false;
     }
 }
 
-void CheckSettings(Findings& findings) {
+// The status time limit in force for services without a TIMEOUT of their own (0: none).
+int CheckSettings(Findings& findings) {
     std::string path = findings.Under(kSettingsPath);
-    ConfigFile file(path, false, true);
-    if (!ReadOrSleep(findings, path, file)) {
-        return;
+    ConfigFile* file = nullptr;
+    if (!ReadOrSleep(findings, kSettingsPath, file)) {
+        delete file;
+        return 0;
     }
-    const ConfigBuffer& settings = file.Buffer();
+    const ConfigBuffer& settings = file->Buffer();
     for (const char* key : kSettingsKeys) {
         if (key != nullptr) {
             findings.NumberReadsAbsent(path, settings, key);
@@ -89,48 +172,112 @@ void CheckSettings(Findings& findings) {
                      "/mnt/bbram");
     CheckSpaceLimits(findings, path, settings, "FREE_LIMIT_CONFIG", "CRITICAL_LIMIT_CONFIG",
                      "/mnt/flashfs");
+    int statusLimit = PositiveOrZero(settings.GetValue("STATUS_TIMEOUT"));
+    delete file;
+    return statusLimit;
+}
+
+// A value a person means as "on" that the daemon, which wants exactly "true", reads as off.
+bool LooksOn(std::string value) {
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](unsigned char c) { return static_cast<char>(tolower(c)); });
+    for (const char* on : {"true", "yes", "y", "on", "1", "enable", "enabled"}) {
+        if (value == on) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Fills `enabled` from the START_ keys as the daemon's rc.conf pass does.
 void CheckRcConf(Findings& findings, bool enabled[]) {
     std::string path = findings.Under(kRcConfPath);
-    ConfigFile file(path, false, true);
-    if (!ReadOrSleep(findings, path, file)) {
+    ConfigFile* file = nullptr;
+    if (!ReadOrSleep(findings, kRcConfPath, file)) {
+        delete file;
         return;
     }
-    const ConfigBuffer& rcConf = file.Buffer();
+    const ConfigBuffer& rcConf = file->Buffer();
     std::string run = rcConf.GetEntry("START_VIGILERD");
     if (Absent(run)) {
         findings.Error(path, 0, "START_VIGILERD is missing: the daemon would sleep for good");
     } else if (run != "true") {
-        findings.Error(
-            path, rcConf.LineOf("START_VIGILERD"),
-            "START_VIGILERD=" + run + " is not \"true\": the daemon would sleep for good");
+        findings.Error(path, rcConf.LineOf("START_VIGILERD"),
+                       "START_VIGILERD=" + Shown(run) +
+                           " is not \"true\": the daemon would sleep for good");
     }
     for (int index = 0; index < kSentinelId; ++index) {
-        enabled[index] = rcConf.GetEntry(daemonConfigs[index].rcConfKey) == "true";
+        const char* key = daemonConfigs[index].rcConfKey;
+        std::string value = rcConf.GetEntry(key);
+        enabled[index] = value == "true";
+        if (!Absent(value) && !enabled[index] && LooksOn(value)) {
+            findings.Warning(path, rcConf.LineOf(key),
+                             std::string(key) + "=" + Shown(value) +
+                                 " reads as off: only \"true\" switches " +
+                                 daemonConfigs[index].name + " on");
+        }
     }
+    for (const std::string& key : rcConf.Keys()) {
+        bool known = key.compare(0, 6, "START_") != 0 || key == "START_VIGILERD";
+        for (int index = 0; index < kSentinelId && !known; ++index) {
+            known = key == daemonConfigs[index].rcConfKey;
+        }
+        if (!known) {
+            findings.Warning(path, rcConf.LineOf(key),
+                             Shown(key) + " names no service that vigilerd watches");
+        }
+    }
+    delete file;
 }
 
 // The interface state file is written at run time and usually missing from an image; when
 // it is there, it must name the WAN interface.
 bool CheckInterfaces(Findings& findings) {
-    std::string path = findings.Under(kInterfacesPath);
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        return true;
+    const char* consequence = "wanlink and wlanlink dependencies never hold";
+    std::string host = findings.FileToRead(kInterfacesPath, false, false, consequence, nullptr);
+    if (host.empty()) {
+        return WalkPath(findings.Under("/"), kInterfacesPath).result == PathWalk::kMissing;
     }
-    ConfigFile file(path, false, true);
+    ConfigFile file(host, false, true);
     try {
         file.ReadFile();
-    } catch (const std::exception&) {
-        findings.Warning(path, 0, "cannot be read: wanlink and wlanlink dependencies never hold");
+    } catch (const std::exception& error) {
+        findings.Warning(findings.Under(kInterfacesPath), 0,
+                         std::string("cannot be read (") + error.what() + "): " + consequence);
         return false;
     }
     return !Absent(file.Buffer().GetEntry("VIRT_WAN"));
 }
 
+// The archiver runs at every counted failure; without it the logs of a failure are lost.
+void CheckArchiver(Findings& findings) {
+    PathWalk walk = findings.Locate(kArchiverPath, "runs");
+    std::string path = findings.Under(kArchiverPath);
+    const char* consequence = ": no logs are archived when a service fails";
+    if (walk.result != PathWalk::kFound) {
+        findings.Warning(path, 0,
+                         std::string(walk.result == PathWalk::kLoop ? "is a link loop"
+                                                                    : "does not exist") +
+                             consequence);
+    } else if (!Findings::NotAFile(walk).empty()) {
+        findings.Warning(path, 0, Findings::NotAFile(walk) + consequence);
+    } else if ((walk.info.st_mode & 0111) == 0) {
+        findings.Warning(path, 0, std::string("is not executable") + consequence);
+    }
+}
+
 }  // namespace
+
+std::string Shown(const std::string& value) {
+    if (value.size() <= kShownBytes) {
+        return value;
+    }
+    size_t cut = kShownBytes;
+    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xc0) == 0x80) {
+        --cut;  // never inside a character
+    }
+    return value.substr(0, cut) + "\xe2\x80\xa6";
+}
 
 std::string Findings::Under(const std::string& path) const {
     if (root_.empty() || root_ == "/") {
@@ -143,25 +290,93 @@ std::string Findings::Under(const std::string& path) const {
     return path.empty() || path[0] != '/' ? root + "/" + path : root + path;
 }
 
-void Findings::Print(const std::string& path, int line, const char* kind, const std::string& text) {
-    if (quiet_) {
-        return;
-    }
-    if (line > 0) {
-        printf("%s:%d: %s: %s\n", path.c_str(), line, kind, text.c_str());
-    } else {
-        printf("%s: %s: %s\n", path.c_str(), kind, text.c_str());
-    }
+void Findings::Add(const std::string& path, int line, const char* level, const std::string& text) {
+    findings_.push_back(Finding{Printable(path), line, level, Printable(text)});
 }
 
 void Findings::Error(const std::string& path, int line, const std::string& text) {
-    ++errors_;
-    Print(path, line, "error", text);
+    Add(path, line, "error", text);
 }
 
 void Findings::Warning(const std::string& path, int line, const std::string& text) {
-    ++warnings_;
-    Print(path, line, "warning", text);
+    Add(path, line, "warning", text);
+}
+
+PathWalk Findings::Locate(const std::string& path, const char* use) {
+    std::string boxPath = !path.empty() && path[0] == '/' ? path : "/" + path;
+    PathWalk walk = WalkPath(root_, boxPath, !ownerAny_);
+    if (walk.leftTree && left_.insert(boxPath).second) {
+        Warning(Under(boxPath), 0,
+                "a link on its way climbs above the root of the tree (on the box it stays at /)");
+    }
+    if (walk.result != PathWalk::kFound || use == nullptr) {
+        return walk;
+    }
+    for (const auto& unsafe : walk.unsafe) {
+        if (!unsafe_.insert(unsafe.first).second) {
+            continue;
+        }
+        std::string what = unsafe.first == walk.boxPath ? "it" : Shown(path) + " below it";
+        Error(Under(unsafe.first), 0,
+              "is " + unsafe.second + ", and vigilerd " + use + " " + what + " as root");
+    }
+    return walk;
+}
+
+std::string Findings::NotAFile(const PathWalk& walk) {
+    mode_t mode = walk.info.st_mode;
+    const char* kind = S_ISREG(mode)                     ? nullptr
+                       : S_ISDIR(mode)                   ? "a directory"
+                       : S_ISFIFO(mode)                  ? "a FIFO"
+                       : S_ISSOCK(mode)                  ? "a socket"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                         : "not a regular file";
+    return kind == nullptr ? "" : std::string("is ") + kind + ", not a file";
+}
+
+std::string Findings::FileToRead(const std::string& path, bool needed, bool error,
+                                 const std::string& consequence, const char* use) {
+    std::string shown = Under(path);
+    auto report = [&](const std::string& what) {
+        Add(shown, 0, error ? "error" : "warning", what + ": " + consequence);
+    };
+    PathWalk walk = Locate(path, use);
+    if (walk.result == PathWalk::kLoop) {
+        report("is a link loop");
+        return "";
+    }
+    if (walk.result != PathWalk::kFound) {
+        if (needed) {
+            report(std::string("cannot be read (") + strerror(walk.error) + ")");
+        }
+        return "";
+    }
+    std::string notAFile = NotAFile(walk);
+    if (!notAFile.empty()) {
+        report(notAFile);  // never opened: a FIFO without a writer would block the open
+        return "";
+    }
+    int fd = open(walk.hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        report(std::string("cannot be read (") + strerror(errno) + ")");
+        return "";
+    }
+    char head[3];
+    if (read(fd, head, sizeof head) == 3 && memcmp(head, "\xef\xbb\xbf", 3) == 0) {
+        Warning(shown, 1,
+                "starts with a byte-order mark (\\xef\\xbb\\xbf), which the daemon reads as "
+                "part of the first line");
+    }
+    close(fd);
+    return walk.hostPath;
+}
+
+void Findings::Repeats(const std::string& path, const ConfigBuffer& entries) {
+    for (const auto& replaced : entries.Replaced()) {
+        Warning(path, replaced.second,
+                Shown(replaced.first) + " is given again on line " +
+                    std::to_string(entries.LineOf(replaced.first)) + ", which wins");
+    }
 }
 
 bool Findings::NumberReadsAbsent(const std::string& path, const ConfigBuffer& entries,
@@ -171,7 +386,7 @@ bool Findings::NumberReadsAbsent(const std::string& path, const ConfigBuffer& en
         return false;
     }
     Warning(path, entries.LineOf(key),
-            key + "=" + value + " is not a number and reads as if it were missing");
+            key + "=" + Shown(value) + " is not a number and reads as if it were missing");
     return true;
 }
 
@@ -184,44 +399,97 @@ void Findings::UnknownKeys(const std::string& path, const ConfigBuffer& entries,
         }
         if (!found) {
             Warning(path, entries.LineOf(key),
-                    "unknown key " + key + " (a misspelt key reads as missing)");
+                    "unknown key " + Shown(key) + " (a misspelt key reads as missing)");
         }
     }
 }
 
 void Findings::CommandPath(const std::string& path, int line, const std::string& key,
                            const std::string& command) {
-    size_t begin = command.find_first_not_of(" \t");
-    if (begin == std::string::npos || command[begin] != '/') {
+    std::string program = CommandProgram(command);
+    if (program.empty()) {
         return;
     }
-    std::string program = command.substr(begin, command.find_first_of(" \t", begin) - begin);
-    struct stat info;
-    if (stat(Under(program).c_str(), &info) != 0) {
-        Warning(path, line, key + " " + program + " does not exist");
-    } else if (!S_ISREG(info.st_mode) || (info.st_mode & 0111) == 0) {
-        Warning(path, line, key + " " + program + " is not executable");
+    PathWalk walk = Locate(program, "runs");
+    std::string named = key + " " + Shown(program);
+    if (walk.result == PathWalk::kLoop) {
+        Warning(path, line, named + " is a link loop");
+    } else if (walk.result != PathWalk::kFound) {
+        Warning(path, line, named + " does not exist");
+    } else if (!NotAFile(walk).empty()) {
+        Warning(path, line, named + " " + NotAFile(walk));
+    } else if ((walk.info.st_mode & 0111) == 0) {
+        Warning(path, line, named + " is not executable");
     }
+}
+
+int Findings::Finish() {
+    std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
+        return a.file != b.file ? a.file < b.file : a.line < b.line;
+    });
+    int errors = 0;
+    for (const Finding& finding : findings_) {
+        errors += finding.level[0] == 'e';
+    }
+    if (!quiet_ && json_) {
+        const char* separator = "\n";
+        fputs("[", stdout);
+        for (const Finding& finding : findings_) {
+            printf("%s{\"file\":%s,\"line\":%d,\"level\":\"%s\",\"text\":%s}", separator,
+                   JsonString(finding.file).c_str(), finding.line, finding.level,
+                   JsonString(finding.text).c_str());
+            separator = ",\n";
+        }
+        fputs(findings_.empty() ? "]\n" : "\n]\n", stdout);
+    } else if (!quiet_) {
+        for (const Finding& finding : findings_) {
+            if (finding.line > 0) {
+                printf("%s:%d: %s: %s\n", finding.file.c_str(), finding.line, finding.level,
+                       finding.text.c_str());
+            } else {
+                printf("%s: %s: %s\n", finding.file.c_str(), finding.level, finding.text.c_str());
+            }
+        }
+    }
+    return errors > 0 ? 2 : findings_.empty() ? 0 : 1;
 }
 
 int RunCheck(const Arguments& args) {
     std::string root = "/";
     bool quiet = false;
+    bool json = false;
+    bool ownerAny = false;
     for (size_t at = 0; at < args.size(); ++at) {
-        if (args[at] == "--root" && at + 1 < args.size()) {
+        if (args[at] == "--root") {
+            if (at + 1 == args.size()) {
+                fprintf(stderr, "vigilerctl: check: --root needs a value\n");
+                return kExitUsage;
+            }
             root = args[++at];
         } else if (args[at] == "--quiet") {
             quiet = true;
+        } else if (args[at] == "--json") {
+            json = true;
+        } else if (args[at] == "--owner-any") {
+            ownerAny = true;
         } else {
             fprintf(stderr, "vigilerctl: check: unknown argument '%s'\n", args[at].c_str());
             return kExitUsage;
         }
     }
-    Findings findings(root, quiet);
-    CheckSettings(findings);
+    Findings findings(root, quiet, json, ownerAny);
+    struct stat info;
+    int error = stat(root.c_str(), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    if (error != 0) {
+        findings.Error(root, 0, std::string("cannot be checked (") + strerror(error) + ")");
+        return findings.Finish();
+    }
+    int statusLimit = CheckSettings(findings);
     bool enabled[kSentinelId] = {};
     CheckRcConf(findings, enabled);
     bool wanKnown = CheckInterfaces(findings);
-    CheckServiceFiles(findings, enabled, wanKnown);
-    return findings.ExitStatus();
+    if (CheckServiceFiles(findings, enabled, wanKnown, statusLimit).canFail) {
+        CheckArchiver(findings);
+    }
+    return findings.Finish();
 }

@@ -1,7 +1,9 @@
 // vigilerctl check, the service files: each one read with the daemon's own sectioned-file
 // reader, list grammar and dependency forms, and judged by the rules of its reader.
+#include <dirent.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <exception>
 #include <set>
 #include <string>
@@ -19,6 +21,7 @@ const char* const kBasicKeys[] = {"SCRIPT",         "DEPENDS_ON", "GOOD_RET",
                                   "ESCALATION_CMD", "TIMEOUT",    nullptr};
 const char* const kBasicNumbers[] = {"MAX_FAIL", "FAILS_FOR_ESCALATION", "TIMEOUT"};
 const char* const kFailCmdKeys[] = {"FAIL_CMD", "FAIL_CMD_GOOD_RETURN", nullptr};
+constexpr int32_t kTimedOut = 124;  // the result of a command ended by its time limit
 
 bool Absent(const std::string& entry) {
     return entry == ConfigBuffer::ENTRY_NOT_FOUND;
@@ -29,17 +32,28 @@ bool Absent(int32_t value) {
 
 class ServiceCheck {
   public:
-    ServiceCheck(Findings& findings, const DaemonConfig& row, bool wanKnown)
+    ServiceCheck(Findings& findings, const DaemonConfig& row, bool wanKnown, int statusLimit)
         : findings_(findings),
           row_(row),
           path_(findings.Under(row.configFile)),
-          wanKnown_(wanKnown) {}
+          wanKnown_(wanKnown),
+          statusLimit_(statusLimit) {}
 
-    void Run(const MultiSectionConfigFile& file) {
+    // True when the service can fail: a BAD_RET value has its fail command.
+    bool Run(const MultiSectionConfigFile& file) {
+        for (const auto& repeated : file.Repeated()) {
+            findings_.Warning(path_, repeated.second,
+                              "[" + Shown(repeated.first) +
+                                  "] is given again: both read as one section, and a key in "
+                                  "both takes its later value");
+        }
+        for (const auto& section : file.Sections()) {
+            findings_.Repeats(path_, section.second);
+        }
         auto basic = file.Sections().find("basic");
         if (basic == file.Sections().end()) {
             Disabled(0, "has no [basic] section");
-            return;
+            return false;
         }
         const ConfigBuffer& entries = basic->second;
         for (const char* key : kBasicNumbers) {
@@ -51,6 +65,7 @@ class ServiceCheck {
         Lists(entries, file);
         Counts(entries);
         OtherSections(file);
+        return canFail_;
     }
 
     void Disabled(int line, const std::string& why) {
@@ -61,14 +76,25 @@ class ServiceCheck {
     void Script(const ConfigBuffer& entries) {
         std::string script = entries.GetEntry("SCRIPT");
         int line = entries.LineOf("SCRIPT");
-        struct stat info;
         if (Absent(script)) {
             Disabled(0, "SCRIPT is missing");
-        } else if (stat(findings_.Under(script).c_str(), &info) != 0) {
-            Disabled(line, "SCRIPT " + script + " does not exist");
-        } else if (!S_ISREG(info.st_mode) || (info.st_mode & 0111) == 0) {
+            return;
+        }
+        if (script.empty()) {
+            Disabled(line, "SCRIPT is empty");
+            return;
+        }
+        PathWalk walk = findings_.Locate(script, "runs");
+        std::string named = "SCRIPT " + Shown(script);
+        if (walk.result == PathWalk::kLoop) {
+            Disabled(line, named + " is a link loop");
+        } else if (walk.result != PathWalk::kFound) {
+            Disabled(line, named + " does not exist");
+        } else if (!Findings::NotAFile(walk).empty()) {
             findings_.Warning(path_, line,
-                              "SCRIPT " + script + " is not executable: every check fails");
+                              named + " " + Findings::NotAFile(walk) + ": every check fails");
+        } else if ((walk.info.st_mode & 0111) == 0) {
+            findings_.Warning(path_, line, named + " is not executable: every check fails");
         }
     }
 
@@ -83,14 +109,14 @@ class ServiceCheck {
         switch (FormOfDependency(dependsOn.c_str())) {
             case DependencyForm::kUnknown:
                 findings_.Warning(path_, line,
-                                  "unknown DEPENDS_ON form '" + dependsOn +
+                                  "unknown DEPENDS_ON form '" + Shown(dependsOn) +
                                       "' (wanlink, wlanlink or variable KEY VALUE): " + row_.name +
                                       " is never checked");
                 break;
             case DependencyForm::kVariable:
                 if (!SplitVariableDependency(dependsOn.c_str(), key, value)) {
                     findings_.Warning(path_, line,
-                                      "DEPENDS_ON '" + dependsOn +
+                                      "DEPENDS_ON '" + Shown(dependsOn) +
                                           "' is not 'variable KEY VALUE' (each at most 49 "
                                           "characters): it never holds");
                 }
@@ -98,7 +124,7 @@ class ServiceCheck {
             default:
                 if (!wanKnown_) {
                     findings_.Warning(path_, line,
-                                      "DEPENDS_ON " + dependsOn +
+                                      "DEPENDS_ON " + Shown(dependsOn) +
                                           " never holds: the interface state file names no "
                                           "VIRT_WAN");
                 }
@@ -109,7 +135,7 @@ class ServiceCheck {
     // A list reads only up to its last comma.
     void ListTailUnread(const ConfigBuffer& entries, const char* key) {
         std::string text = entries.GetEntry(key);
-        std::string tail = ListTail(text);
+        std::string tail = Shown(ListTail(text));
         if (!Absent(text) && tail.find_first_not_of(" \t") != std::string::npos) {
             findings_.Warning(path_, entries.LineOf(key),
                               std::string(key) + ": '" + tail +
@@ -146,21 +172,45 @@ class ServiceCheck {
             named_.insert(name);
             auto section = file.Sections().find(name);
             if (section == file.Sections().end()) {
-                findings_.Warning(
-                    path_, line,
-                    "BAD_RET value " + token + " has no [" + name + "] section and is left out");
+                findings_.Warning(path_, line,
+                                  "BAD_RET value " + Shown(token) + " has no [" + Shown(name) +
+                                      "] section and is left out");
                 continue;
             }
             const ConfigBuffer& failCmd = section->second;
             std::string command = failCmd.GetEntry("FAIL_CMD");
             if (Absent(command)) {
-                findings_.Warning(
-                    path_, line,
-                    "[" + name + "] has no FAIL_CMD: BAD_RET value " + token + " is left out");
-            } else {
-                findings_.CommandPath(path_, failCmd.LineOf("FAIL_CMD"), "FAIL_CMD", command);
+                findings_.Warning(path_, line,
+                                  "[" + Shown(name) + "] has no FAIL_CMD: BAD_RET value " +
+                                      Shown(token) + " is left out");
+                continue;
             }
+            canFail_ = true;
+            timeoutNamed_ = timeoutNamed_ || TokenNumber(token) == kTimedOut;
+            if (command.find_first_not_of(" \t") == std::string::npos) {
+                findings_.Warning(path_, failCmd.LineOf("FAIL_CMD"),
+                                  "[" + Shown(name) +
+                                      "] FAIL_CMD is empty: it succeeds without doing anything "
+                                      "and clears the count");
+            }
+            findings_.CommandPath(path_, failCmd.LineOf("FAIL_CMD"), "FAIL_CMD", command);
         }
+    }
+
+    // A status run past its time limit returns 124; without a fail command for it, a hung
+    // script is an unknown value on every pass and never repaired.
+    void TimeLimit(const ConfigBuffer& entries) {
+        int32_t own = entries.GetValue("TIMEOUT");
+        bool ownLimit = !Absent(own) && own > 0;
+        if ((!ownLimit && statusLimit_ == 0) || timeoutNamed_) {
+            return;
+        }
+        std::string limit = ownLimit ? "TIMEOUT=" + std::to_string(own)
+                                     : "STATUS_TIMEOUT=" + std::to_string(statusLimit_);
+        findings_.Warning(path_, ownLimit ? entries.LineOf("TIMEOUT") : entries.LineOf("BAD_RET"),
+                          limit +
+                              " is in force but BAD_RET does not name 124: a hung script is "
+                              "logged as an unknown value on every pass and never repaired");
     }
 
     void Counts(const ConfigBuffer& entries) {
@@ -184,7 +234,27 @@ class ServiceCheck {
         if (!Absent(command)) {
             findings_.CommandPath(path_, entries.LineOf("ESCALATION_CMD"), "ESCALATION_CMD",
                                   command);
+            if (command != "reboot" && LooksLikeReboot(command)) {
+                findings_.Warning(path_, entries.LineOf("ESCALATION_CMD"),
+                                  "ESCALATION_CMD '" + Shown(command) +
+                                      "' is not exactly \"reboot\": it runs without the voice "
+                                      "lock and without the alert");
+            }
         }
+        TimeLimit(entries);
+    }
+
+    static bool LooksLikeReboot(const std::string& command) {
+        size_t begin = command.find_first_not_of(" \t");
+        if (begin == std::string::npos) {
+            return false;
+        }
+        std::string word = command.substr(begin, command.find_first_of(" \t", begin) - begin);
+        word = word.substr(word.rfind('/') == std::string::npos ? 0 : word.rfind('/') + 1);
+        for (char& c : word) {
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        }
+        return word == "reboot";
     }
 
     void OtherSections(const MultiSectionConfigFile& file) {
@@ -194,14 +264,14 @@ class ServiceCheck {
                 continue;
             }
             if (name.compare(0, 7, "failcmd") != 0) {
-                findings_.Warning(path_, 0, "unknown section [" + name + "]");
+                findings_.Warning(path_, 0, "unknown section [" + Shown(name) + "]");
                 continue;
             }
             findings_.UnknownKeys(path_, section.second, kFailCmdKeys);
             findings_.NumberReadsAbsent(path_, section.second, "FAIL_CMD_GOOD_RETURN");
             if (named_.count(name) == 0) {
                 findings_.Warning(path_, 0,
-                                  "[" + name + "] is named by no BAD_RET value and never used");
+                                  "[" + Shown(name) + "] is named by no BAD_RET value and never used");
             }
         }
     }
@@ -210,31 +280,60 @@ class ServiceCheck {
     const DaemonConfig& row_;
     std::string path_;
     bool wanKnown_;
+    int statusLimit_;
+    bool canFail_ = false;
+    bool timeoutNamed_ = false;
     std::set<std::string> named_;
 };
 
+// A file in the service directory that no service row names is never read.
+void StrayFiles(Findings& findings) {
+    PathWalk dir = WalkPath(findings.Under("/"), "/etc/vigilerd");
+    DIR* stream = dir.result == PathWalk::kFound ? opendir(dir.hostPath.c_str()) : nullptr;
+    if (stream == nullptr) {
+        return;
+    }
+    while (const dirent* entry = readdir(stream)) {
+        std::string name = entry->d_name;
+        struct stat info;
+        std::string host = dir.hostPath + "/" + name;
+        if (lstat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+            continue;  // scripts and the like may live in a directory of their own
+        }
+        bool known = false;
+        for (int index = 0; index < kSentinelId && !known; ++index) {
+            known = name == daemonConfigs[index].name;
+        }
+        if (!known) {
+            findings.Warning(findings.Under("/etc/vigilerd/" + name), 0,
+                             "names no service and is never read");
+        }
+    }
+    closedir(stream);
+}
+
 }  // namespace
 
-void CheckServiceFiles(Findings& findings, const bool enabled[], bool wanKnown) {
+ServiceSummary CheckServiceFiles(Findings& findings, const bool enabled[], bool wanKnown,
+                                 int statusLimit) {
+    ServiceSummary summary;
     for (int index = 0; index < kSentinelId; ++index) {
         const DaemonConfig& row = daemonConfigs[index];
-        std::string path = findings.Under(row.configFile);
-        struct stat info;
-        if (stat(path.c_str(), &info) != 0) {
-            // The daemon reads every file, but only a service that runs needs one.
-            if (enabled[index]) {
-                findings.Warning(
-                    path, 0,
-                    std::string(row.name) + " is switched on in rc.conf but has no service file");
-            }
+        // The daemon reads every file, but only a missing one of a service that runs matters.
+        std::string host = findings.FileToRead(row.configFile, enabled[index], true,
+                                               std::string(row.name) + " is not monitored",
+                                               "reads");
+        if (host.empty()) {
             continue;
         }
-        ServiceCheck check(findings, row, wanKnown);
+        ServiceCheck check(findings, row, wanKnown, statusLimit);
         try {
-            MultiSectionConfigFile file(path, false, true, false);
-            check.Run(file);
+            MultiSectionConfigFile file(host, false, true, false);
+            summary.canFail = (check.Run(file) && enabled[index]) || summary.canFail;
         } catch (const std::exception& error) {
             check.Disabled(0, std::string("cannot be read (") + error.what() + ")");
         }
     }
+    StrayFiles(findings);
+    return summary;
 }

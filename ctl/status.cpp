@@ -150,7 +150,11 @@ int RunStatus(const Arguments& args) {
     for (size_t at = 0; at < args.size(); ++at) {
         if (args[at] == "--json") {
             json = true;
-        } else if (args[at] == "--max-age" && at + 1 < args.size()) {
+        } else if (args[at] == "--max-age") {
+            if (at + 1 == args.size()) {
+                fprintf(stderr, "vigilerctl: status: --max-age needs a value\n");
+                return kExitUsage;
+            }
             maxAge = ConfigBuffer::ParseNumber(args[++at]);
             if (maxAge == ConfigBuffer::VALUE_NOT_FOUND || maxAge < 0) {
                 fprintf(stderr, "vigilerctl: --max-age needs a number of seconds\n");

@@ -108,7 +108,11 @@ int32_t ConfigBuffer::GetValue(const std::string& key) const {
 }
 
 void ConfigBuffer::Set(const std::string& key, const std::string& value, int line) {
-    entries_[key] = Entry{value, line};  // a later line with the same key wins
+    auto found = entries_.find(key);
+    if (found != entries_.end()) {
+        replaced_.emplace_back(key, found->second.line);  // a later line with the same key wins
+    }
+    entries_[key] = Entry{value, line};
 }
 
 std::vector<std::string> ConfigBuffer::Keys() const {
@@ -186,7 +190,11 @@ MultiSectionConfigFile::MultiSectionConfigFile(const std::string& path, bool, bo
     ForEachLine(path, [&](const std::string& line, int number) {
         std::string trimmed = Trim(line);
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
-            section = &sections_[trimmed.substr(1, trimmed.size() - 2)];
+            std::string name = trimmed.substr(1, trimmed.size() - 2);
+            if (sections_.count(name) != 0) {
+                repeated_.emplace_back(name, number);
+            }
+            section = &sections_[name];
             return;
         }
         std::string key;

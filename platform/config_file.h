@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Parsed entries of one file (or of one section) and their lookups.
@@ -20,11 +21,13 @@ public:
 
     // `line` is the 1-based line the entry came from (0: none), kept for the checking tool.
     void Set(const std::string& key, const std::string& value, int line = 0);
-    void Clear() { entries_.clear(); }
+    void Clear() { entries_.clear(), replaced_.clear(); }
 
     // Every key, in byte order, and the line its winning entry stood on (0 when unknown).
     std::vector<std::string> Keys() const;
     int LineOf(const std::string& key) const;
+    // Each entry that a later one of the same key replaced: its key and line.
+    const std::vector<std::pair<std::string, int>>& Replaced() const { return replaced_; }
 
     // Parses a number: optional blanks, optional sign, decimal digits, optional blanks.
     // Anything else, or a value outside the signed 32-bit range, gives VALUE_NOT_FOUND.
@@ -36,6 +39,7 @@ private:
         int line;
     };
     std::map<std::string, Entry> entries_;
+    std::vector<std::pair<std::string, int>> replaced_;
 };
 
 // A flat file of KEY=value lines. Construction does not touch the file; ReadFile() does,
@@ -72,8 +76,11 @@ public:
 
     // Every section, by name, for a caller that walks them all.
     const std::map<std::string, ConfigBuffer>& Sections() const { return sections_; }
+    // Each header of a section given before: its name and line (the two are read as one).
+    const std::vector<std::pair<std::string, int>>& Repeated() const { return repeated_; }
 
 private:
     std::map<std::string, ConfigBuffer> sections_;
+    std::vector<std::pair<std::string, int>> repeated_;
     const ConfigBuffer* current_ = nullptr;
 };
