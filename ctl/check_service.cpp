@@ -39,6 +39,8 @@ class ServiceCheck {
           wanKnown_(wanKnown),
           statusLimit_(statusLimit) {}
 
+    bool enabled = false;
+
     // True when the service can fail: a BAD_RET value has its fail command.
     bool Run(const MultiSectionConfigFile& file) {
         for (const auto& repeated : file.Repeated()) {
@@ -202,7 +204,7 @@ class ServiceCheck {
     void TimeLimit(const ConfigBuffer& entries) {
         int32_t own = entries.GetValue("TIMEOUT");
         bool ownLimit = !Absent(own) && own > 0;
-        if ((!ownLimit && statusLimit_ == 0) || timeoutNamed_) {
+        if ((!ownLimit && statusLimit_ == 0) || timeoutNamed_ || !enabled) {
             return;
         }
         std::string limit = ownLimit ? "TIMEOUT=" + std::to_string(own)
@@ -327,6 +329,7 @@ ServiceSummary CheckServiceFiles(Findings& findings, const bool enabled[], bool 
             continue;
         }
         ServiceCheck check(findings, row, wanKnown, statusLimit);
+        check.enabled = enabled[index];
         try {
             MultiSectionConfigFile file(host, false, true, false);
             summary.canFail = (check.Run(file) && enabled[index]) || summary.canFail;

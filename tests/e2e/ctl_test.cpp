@@ -17,21 +17,24 @@ class Ctl : public BoxTest {
     }
 };
 
-// A tree that checks clean; each case replaces files ("" removes one) and expects its
-// findings in order, each as "file:line: kind: the start of its text".
+// A tree that checks clean; each case replaces files ("" removes one), runs `shell` in the
+// tree, adds `args` and expects its findings in order, each as "file:line: kind: the start of
+// its text".
 const std::map<std::string, std::string> kClean = {
     {"etc/vigilerd.conf",
      "CHECK_INTERVAL=60\nFREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=5\nFREE_LIMIT_CONFIG=10\n"
      "CRITICAL_LIMIT_CONFIG=5\nSTATUS_TIMEOUT=5\nCOMMAND_TIMEOUT=0\n"},
     {"etc/sysconfig/rc.conf", "START_VIGILERD=true\nSTART_HTTPD=true\nSTART_PPP=false\n"},
     {"etc/vigilerd/httpd",
-     "[basic]\nSCRIPT=/s/ok\nGOOD_RET=0,\nBAD_RET=1,\nMAX_FAIL=2\nFAILS_FOR_ESCALATION=4\n"
-     "ESCALATION_CMD=reboot\nTIMEOUT=10\n[failcmd1]\nFAIL_CMD=/s/ok restart\n"}};
+     "[basic]\nSCRIPT=/s/ok\nGOOD_RET=0,\nBAD_RET=1,124,\nMAX_FAIL=2\nFAILS_FOR_ESCALATION=4\n"
+     "ESCALATION_CMD=reboot\nTIMEOUT=10\n[failcmd1]\nFAIL_CMD=/s/ok restart\n[failcmd124]\n"
+     "FAIL_CMD=/s/ok\n"}};
 
 struct CheckCase {
     std::map<std::string, std::string> files;
     std::string findings;  // one per line
     int code;
+    std::string shell = "true", args = "";
 };
 
 const CheckCase kChecks[] = {
@@ -39,25 +42,30 @@ const CheckCase kChecks[] = {
     {{{"etc/vigilerd.conf", ""}}, "etc/vigilerd.conf: error: cannot be read", 2},
     {{{"etc/vigilerd.conf", "FREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=10\n"
                             "CRITICAL_LIMIT_CONFIG=5\nSTATUS_TIMEOUT=5s\nCHECK_INTERVALL=3\n"}},
-     "etc/vigilerd.conf:4: warning: STATUS_TIMEOUT=5s is not a number\n"
-     "etc/vigilerd.conf:5: warning: unknown key CHECK_INTERVALL\n"
      "etc/vigilerd.conf: error: CHECK_INTERVAL is missing or not a number\n"
+     "etc/vigilerd.conf: warning: FREE_LIMIT_CONFIG is missing or not a number\n"
      "etc/vigilerd.conf:2: warning: CRITICAL_LIMIT_BBRAM=10 is at or above FREE_LIMIT_BBRAM=10\n"
-     "etc/vigilerd.conf: warning: FREE_LIMIT_CONFIG is missing or not a number",
+     "etc/vigilerd.conf:4: warning: STATUS_TIMEOUT=5s is not a number\n"
+     "etc/vigilerd.conf:5: warning: unknown key CHECK_INTERVALL",
      2},
-    {{{"etc/sysconfig/rc.conf", "START_VIGILERD=yes\nSTART_HTTPD=true\nSTART_NTP=true\n"}},
+    {{{"etc/sysconfig/rc.conf", "START_VIGILERD=yes\nSTART_HTTPD=true\nSTART_NTP=true\n"
+                                "START_PPP=TRUE\nSTART_FTPD=true\n"}},
      "etc/sysconfig/rc.conf:1: error: START_VIGILERD=yes is not \"true\"\n"
-     "etc/vigilerd/ntp: warning: ntp is switched on in rc.conf but has no service file",
+     "etc/sysconfig/rc.conf:4: warning: START_PPP=TRUE reads as off: only \"true\" switches ppp on\n"
+     "etc/sysconfig/rc.conf:5: warning: START_FTPD names no service that vigilerd watches\n"
+     "etc/vigilerd/ntp: error: cannot be read (No such file or directory): ntp is not monitored",
      2},
     {{{"etc/vigilerd/ppp", "SCRIPT=/s/ok\n"},
       {"etc/vigilerd/ntp", "[basic]\nSCRIPT=/s/gone\nMAX_FAIL=3 # three\n"},
-      {"etc/vigilerd/named", "[basic]\nGOOD_RET=0,\nMAX_FAIL=1\n"}},
-     "etc/vigilerd/ppp: error: has no [basic] section\n"
+      {"etc/vigilerd/named", "[basic]\nGOOD_RET=0,\nMAX_FAIL=1\n"},
+      {"etc/vigilerd/stats", "[basic]\nSCRIPT=\nGOOD_RET=0,\nMAX_FAIL=1\n"}},
      "etc/vigilerd/named: error: SCRIPT is missing\n"
-     "etc/vigilerd/ntp:3: warning: MAX_FAIL=3 # three is not a number\n"
-     "etc/vigilerd/ntp:2: error: SCRIPT /s/gone does not exist\n"
      "etc/vigilerd/ntp: error: GOOD_RET is missing\n"
-     "etc/vigilerd/ntp:3: error: MAX_FAIL is missing or not a number",
+     "etc/vigilerd/ntp:2: error: SCRIPT /s/gone does not exist\n"
+     "etc/vigilerd/ntp:3: warning: MAX_FAIL=3 # three is not a number\n"
+     "etc/vigilerd/ntp:3: error: MAX_FAIL is missing or not a number\n"
+     "etc/vigilerd/ppp: error: has no [basic] section\n"
+     "etc/vigilerd/stats:2: error: SCRIPT is empty: stats is not monitored",
      2},
     {{{"etc/vigilerd/httpd",
        "[basic]\nSCRIPT=/s/plain\nDEPENDS_ON=wanlan\nGOOD_RET=0\nBAD_RET=1,2,3,\nMAX_FAIL=3\n"
@@ -68,50 +76,109 @@ const CheckCase kChecks[] = {
                            "MAX_FAIL=1\nFAILS_FOR_ESCALATION=5\n"},
       {"etc/vigilerd/ppp", "[basic]\nSCRIPT=/s/ok\nDEPENDS_ON=wanlink\nGOOD_RET=\nMAX_FAIL=1\n"},
       {"var/run/interfaces", "WAN=wan0\n"}},
-     "etc/vigilerd/ppp:3: warning: DEPENDS_ON wanlink never holds\n"
-     "etc/vigilerd/ppp:4: warning: GOOD_RET holds no value\n"
-     "etc/vigilerd/ntp:3: warning: DEPENDS_ON 'variable X' is not 'variable KEY VALUE'\n"
-     "etc/vigilerd/ntp:6: warning: FAILS_FOR_ESCALATION without ESCALATION_CMD\n"
-     "etc/vigilerd/httpd:9: warning: unknown key TIMOUT\n"
+     "etc/vigilerd/httpd: warning: [failcmd9] is named by no BAD_RET value\n"
+     "etc/vigilerd/httpd: warning: unknown section [other]\n"
      "etc/vigilerd/httpd:2: warning: SCRIPT /s/plain is not executable\n"
      "etc/vigilerd/httpd:3: warning: unknown DEPENDS_ON form 'wanlan'\n"
      "etc/vigilerd/httpd:4: warning: GOOD_RET: '0' has no comma after it\n"
-     "etc/vigilerd/httpd:11: warning: FAIL_CMD /s/plain is not executable\n"
      "etc/vigilerd/httpd:5: warning: [failcmd2] has no FAIL_CMD\n"
      "etc/vigilerd/httpd:5: warning: BAD_RET value 3 has no [failcmd3] section\n"
+     "etc/vigilerd/httpd:5: warning: STATUS_TIMEOUT=5 is in force but BAD_RET does not name 124\n"
      "etc/vigilerd/httpd:7: warning: FAILS_FOR_ESCALATION=3 is at or below MAX_FAIL=3\n"
      "etc/vigilerd/httpd:8: warning: ESCALATION_CMD /s/gone does not exist\n"
-     "etc/vigilerd/httpd: warning: [failcmd9] is named by no BAD_RET value\n"
-     "etc/vigilerd/httpd: warning: unknown section [other]",
+     "etc/vigilerd/httpd:9: warning: unknown key TIMOUT\n"
+     "etc/vigilerd/httpd:11: warning: FAIL_CMD /s/plain is not executable\n"
+     "etc/vigilerd/ntp:3: warning: DEPENDS_ON 'variable X' is not 'variable KEY VALUE'\n"
+     "etc/vigilerd/ntp:6: warning: FAILS_FOR_ESCALATION without ESCALATION_CMD\n"
+     "etc/vigilerd/ppp:3: warning: DEPENDS_ON wanlink never holds\n"
+     "etc/vigilerd/ppp:4: warning: GOOD_RET holds no value",
+     1},
+    // Files that others could change, unless only their owner differs and --owner-any is given.
+    {{}, "etc/vigilerd/httpd: error: is writable by its group, and vigilerd reads it as root\n"
+         "s: error: is writable by others, and vigilerd runs /s/ok below it as root",
+     2, "chmod g+w etc/vigilerd/httpd && chmod o+w s"},
+    {{}, "bin/mainlogszipperforvigiler: error: is owned by uid 7, and vigilerd runs it as root",
+     2, "chown 7 bin/mainlogszipperforvigiler"},
+    {{}, "", 0, "chown -R 7 .", "--owner-any"},
+    // Links resolve inside the tree as on the box, an absolute one too; loops and links out of
+    // the tree are said as such. A FIFO is never opened (the run has its deadline).
+    {{}, "", 0, "mv s/ok s/real && ln -s /s/real s/ok"},
+    {{}, "etc/vigilerd/httpd:2: error: SCRIPT /s/ok is a link loop: httpd is not monitored\n"
+         "etc/vigilerd/httpd:10: warning: FAIL_CMD /s/ok is a link loop\n"
+         "etc/vigilerd/httpd:12: warning: FAIL_CMD /s/ok is a link loop",
+     2, "ln -sf ok s/ok"},
+    {{}, "s/ok: warning: a link on its way climbs above the root of the tree", 1,
+     "mv s/ok s/real && ln -s ../../../../s/real s/ok"},
+    {{}, "etc/vigilerd/ntp: error: is a FIFO, not a file: ntp is not monitored", 2,
+     "mkfifo etc/vigilerd/ntp"},
+    // The daemon's traps.
+    {{{"etc/vigilerd/httpd",
+       "[basic]\nSCRIPT=/s/ok\nGOOD_RET=0,\nBAD_RET=1,\nMAX_FAIL=1\nFAILS_FOR_ESCALATION=2\n"
+       "ESCALATION_CMD=/s/Reboot -f\n[failcmd1]\nFAIL_CMD=\n"}},
+     "etc/vigilerd/httpd:4: warning: STATUS_TIMEOUT=5 is in force but BAD_RET does not name 124\n"
+     "etc/vigilerd/httpd:7: warning: ESCALATION_CMD /s/Reboot does not exist\n"
+     "etc/vigilerd/httpd:7: warning: ESCALATION_CMD '/s/Reboot -f' is not exactly \"reboot\"\n"
+     "etc/vigilerd/httpd:9: warning: [failcmd1] FAIL_CMD is empty",
+     1},
+    {{}, "bin/mainlogszipperforvigiler: warning: is not executable: no logs are archived", 1,
+     "chmod -x bin/mainlogszipperforvigiler"},
+    {{}, "etc/vigilerd/httpd~: warning: names no service and is never read", 1,
+     "echo >etc/vigilerd/httpd~"},
+    {{{"etc/vigilerd.conf", "\xef\xbb\xbf# limits\nCHECK_INTERVAL=60\nFREE_LIMIT_BBRAM=120\n"
+                            "CRITICAL_LIMIT_BBRAM=-1\nFREE_LIMIT_CONFIG=10\n"
+                            "CRITICAL_LIMIT_CONFIG=5\nCHECK_INTERVAL=30\nX\x1b=1\n"},
+      {"etc/vigilerd/ntp", "[basic]\nSCRIPT=/s/ok\n[basic]\nGOOD_RET=0,\nMAX_FAIL=1\n"
+                           "DEPENDS_ON=" + std::string(250, 'w') + "\n"}},
+     "etc/vigilerd.conf:1: warning: starts with a byte-order mark (\\xef\\xbb\\xbf)\n"
+     "etc/vigilerd.conf:2: warning: CHECK_INTERVAL is given again on line 7, which wins\n"
+     "etc/vigilerd.conf:3: warning: FREE_LIMIT_BBRAM=120 is outside 0-100: every free share\n"
+     "etc/vigilerd.conf:4: warning: CRITICAL_LIMIT_BBRAM=-1 is outside 0-100: no free share\n"
+     "etc/vigilerd.conf:8: warning: unknown key X\\x1b (a misspelt key reads as missing)\n"
+     "etc/vigilerd/ntp:3: warning: [basic] is given again: both read as one section\n"
+     "etc/vigilerd/ntp:6: warning: unknown DEPENDS_ON form '" + std::string(200, 'w') +
+         "\xe2\x80\xa6' (",
      1}};
 
 TEST_F(Ctl, CheckFindsEveryKindAndSetsTheExitStatus) {
-    // The sample configuration, with the demo's stand-ins for the scripts it names, checked on
-    // the host: the source tree may lie where the box has a /tmp of its own.
-    EXPECT_EQ(system("cd " TOOLS_DIR " && rm -rf sample && mkdir sample && cp -r " SOURCE_DIR
-                     "/scripts/demo-root/etc " SOURCE_DIR "/etc sample && " VIGILERCTL_BIN
-                     " check --root sample"), 0);
+    // The sample configuration with the demo's stand-ins for the programs it names, checked on
+    // the host by the command README gives: the source tree may lie where the box has a /tmp of
+    // its own.
+    EXPECT_EQ(system("cd " SOURCE_DIR " && rm -rf " TOOLS_DIR "/sample && mkdir " TOOLS_DIR
+                     "/sample && cp -r scripts/demo-root/etc scripts/demo-root/usr etc " TOOLS_DIR
+                     "/sample && ln -s usr/bin " TOOLS_DIR "/sample/bin && " VIGILERCTL_BIN
+                     " check --owner-any --root " TOOLS_DIR "/sample"), 0);
     box.Start();
     EXPECT_EQ(Run("status --json --version").output, "vigilerctl 1.0.0\n");
     for (size_t n = 0; n < std::size(kChecks); ++n) {
         const CheckCase& c = kChecks[n];
         std::string root = "/tmp/t" + std::to_string(n) + "/";
         box.Write(root + "s/ok", "#!/bin/sh\n", 0755);
+        box.Write(root + "bin/mainlogszipperforvigiler", "#!/bin/sh\n", 0755);
         box.Write(root + "s/plain", "#!/bin/sh\n");
         std::map<std::string, std::string> files = c.files;
         files.insert(kClean.begin(), kClean.end());  // the case's own files stay
         for (const auto& [path, text] : files)
             if (!text.empty())
                 box.Write(root + path, text);
-        ExecResult result = Run("check --root " + root);
+        ASSERT_EQ(box.Exec("cd " + root + " && " + c.shell).code, 0) << c.shell;
+        ExecResult result = box.Exec("vigilerctl check " + c.args + " --root " + root, kWait);
         Lines got = Split(result.output, '\n'), want = Split(c.findings, '\n');
         EXPECT_EQ(result.code, c.code) << result.output;
         ASSERT_EQ(got.size(), want.size()) << result.output;
         for (size_t i = 0; i < got.size(); ++i)
             EXPECT_EQ(got[i].substr(0, root.size() + want[i].size()), root + want[i]);
-        ExecResult quiet = Run("check --quiet --root " + root);
+        ExecResult quiet = Run("check --quiet " + c.args + " --root " + root);
         EXPECT_EQ(quiet.output + std::to_string(quiet.code), std::to_string(c.code));
     }
+    EXPECT_EQ(Run("check --json --root /tmp/t7").output,
+              "[\n{\"file\":\"/tmp/t7/bin/mainlogszipperforvigiler\",\"line\":0,\"level\":"
+              "\"error\",\"text\":\"is owned by uid 7, and vigilerd runs it as root\"}\n]\n");
+    EXPECT_EQ(Run("check --json --root /tmp/t0").output, "[]\n");
+    for (auto [args, said] : {std::pair{"check --root /tmp/none", "/tmp/none: error: cannot be "
+                                                                  "checked (No such file or directory)\n"},
+                              {"check --root", "vigilerctl: check: --root needs a value\n"},
+                              {"status --max-age", "vigilerctl: status: --max-age needs a value\n"}})
+        EXPECT_EQ(Run(args).output, said);
 }
 
 // The state file after a pass, status as a table and as JSON, its age limit, and a pid file

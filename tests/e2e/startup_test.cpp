@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "0|" +
                       kTerminated + "|...",
                   ""},
+        StartCase{"FileOthersCanChange", "chmod g+w /etc/vigilerd/httpd",
+                  std::string("Info: started") + kAllOff +
+                      "|Warning: /etc/vigilerd/httpd is writable by others, and vigilerd runs it "
+                      "as root|" + kTick + "|...",
+                  ""},
         StartCase{"NoKeys", "echo '# none' >/etc/vigilerd.conf",
                   "Info: started|Error: failed to get the value from CHECK_INTERVAL|Error: "
                   "failed to get the value from FREE_LIMIT_BBRAM|Error: failed to get the value "
