@@ -2,8 +2,9 @@
 // other than root could change.
 #include "core/unsafe_files.h"
 
-#include <set>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "config/rc_conf_reader.h"
 #include "config/service_table.h"
@@ -15,10 +16,11 @@
 namespace {
 
 // A file that is missing is not this warning's business: the readers and the runs say so.
-void Warn(std::set<std::string>& warned, const std::string& path) {
-    if (path.empty() || !warned.insert(path).second) {
+void Warn(std::vector<std::string>& warned, const std::string& path) {
+    if (path.empty() || std::find(warned.begin(), warned.end(), path) != warned.end()) {
         return;
     }
+    warned.push_back(path);
     PathWalk walk = WalkPath("/", path);
     if (walk.result == PathWalk::kFound && !walk.unsafe.empty()) {
         Report("Warning: %s is writable by others, and vigilerd runs it as root\n", path.c_str());
@@ -28,7 +30,7 @@ void Warn(std::set<std::string>& warned, const std::string& path) {
 }  // namespace
 
 void WarnUnsafeFiles() {
-    std::set<std::string> warned;
+    std::vector<std::string> warned;
     Warn(warned, kSettingsPath);
     Warn(warned, kRcConfPath);
     for (const DaemonConfig* row = daemonConfigs; row->id != kSentinelId; ++row) {

@@ -249,11 +249,15 @@ bool CheckInterfaces(Findings& findings) {
     return !Absent(file.Buffer().GetEntry("VIRT_WAN"));
 }
 
-// The archiver runs at every counted failure; without it the logs of a failure are lost.
-void CheckArchiver(Findings& findings) {
+// The archiver runs at every counted failure; without it the logs of a failure are lost,
+// which matters only when a service can fail.
+void CheckArchiver(Findings& findings, bool canFail) {
     PathWalk walk = findings.Locate(kArchiverPath, "runs");
     std::string path = findings.Under(kArchiverPath);
     const char* consequence = ": no logs are archived when a service fails";
+    if (!canFail) {
+        return;
+    }
     if (walk.result != PathWalk::kFound) {
         findings.Warning(path, 0,
                          std::string(walk.result == PathWalk::kLoop ? "is a link loop"
@@ -488,8 +492,6 @@ int RunCheck(const Arguments& args) {
     bool enabled[kSentinelId] = {};
     CheckRcConf(findings, enabled);
     bool wanKnown = CheckInterfaces(findings);
-    if (CheckServiceFiles(findings, enabled, wanKnown, statusLimit).canFail) {
-        CheckArchiver(findings);
-    }
+    CheckArchiver(findings, CheckServiceFiles(findings, enabled, wanKnown, statusLimit).canFail);
     return findings.Finish();
 }

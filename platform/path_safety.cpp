@@ -5,26 +5,25 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <deque>
 
 namespace {
 
 constexpr int kMaxLinks = 40;  // as the kernel allows before ELOOP
 
-void PushComponents(std::deque<std::string>& queue, const std::string& path) {
-    std::deque<std::string> parts;
-    size_t at = 0;
-    while (at <= path.size()) {
-        size_t slash = path.find('/', at);
+// The components still to walk are kept last-first, so the next one is at the back.
+void PushComponents(std::vector<std::string>& pending, const std::string& path) {
+    size_t end = path.size();
+    while (end > 0) {
+        size_t slash = path.rfind('/', end - 1);
+        size_t begin = slash == std::string::npos ? 0 : slash + 1;
+        if (end > begin) {
+            pending.push_back(path.substr(begin, end - begin));
+        }
         if (slash == std::string::npos) {
-            slash = path.size();
+            break;
         }
-        if (slash > at) {
-            parts.push_back(path.substr(at, slash - at));
-        }
-        at = slash + 1;
+        end = slash;
     }
-    queue.insert(queue.begin(), parts.begin(), parts.end());
 }
 
 std::string Joined(const std::vector<std::string>& parts) {
@@ -74,13 +73,13 @@ PathWalk WalkPath(const std::string& root, const std::string& path, bool checkOw
         return walk;
     }
     Judge(walk, "/", walk.info, checkOwner);
-    std::deque<std::string> queue;
-    PushComponents(queue, path);
+    std::vector<std::string> pending;
+    PushComponents(pending, path);
     std::vector<std::string> resolved;  // box path components, no link among them
     int links = 0;
-    while (!queue.empty()) {
-        std::string part = std::move(queue.front());
-        queue.pop_front();
+    while (!pending.empty()) {
+        std::string part = std::move(pending.back());
+        pending.pop_back();
         if (part == ".") {
             continue;
         }
@@ -113,11 +112,11 @@ PathWalk WalkPath(const std::string& root, const std::string& path, bool checkOw
             if (!target.empty() && target[0] == '/') {
                 resolved.clear();
             }
-            PushComponents(queue, target);
+            PushComponents(pending, target);
             continue;
         }
         resolved.push_back(part);
-        if (!queue.empty() && !S_ISDIR(walk.info.st_mode)) {
+        if (!pending.empty() && !S_ISDIR(walk.info.st_mode)) {
             walk.error = ENOTDIR;
             return walk;
         }
