@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -101,21 +103,20 @@ void CheckSpaceLimits(Findings& findings, const std::string& path, const ConfigB
         int32_t value = settings.GetValue(key);
         if (Absent(value)) {
             findings.Warning(path, settings.LineOf(key),
-                             std::string(key) +
-                                 " is missing or not a number: every free share of " + what +
-                                 " lies below it, so its alert stands for good");
+                             Said("%s is missing or not a number: every free share of %s lies "
+                                  "below it, so its alert stands for good",
+                                  key, what));
         } else if (value < 0 || value > 100) {
             findings.Warning(path, settings.LineOf(key),
-                             std::string(key) + "=" + std::to_string(value) +
-                                 " is outside 0-100: " + (value < 0 ? "no" : "every") +
-                                 " free share of " + what + " lies below it");
+                             Said("%s=%d is outside 0-100: %s free share of %s lies below it",
+                                  key, value, value < 0 ? "no" : "every", what));
         }
     }
     if (!Absent(free) && !Absent(critical) && critical >= free) {
         findings.Warning(path, settings.LineOf(criticalKey),
-                         std::string(criticalKey) + "=" + std::to_string(critical) +
-                             " is at or above " + freeKey + "=" + std::to_string(free) +
-                             ": the low-space alert for " + what + " is never raised");
+                         Said("%s=%d is at or above %s=%d: the low-space alert for %s is never "
+                              "raised",
+                              criticalKey, critical, freeKey, free, what));
     }
 }
 
@@ -134,8 +135,7 @@ bool ReadOrSleep(Findings& findings, const std::string& path, ConfigFile*& file)
         return true;
     } catch (const std::exception& error) {
         findings.Error(findings.Under(path), 0,
-                       std::string("cannot be read (") + error.what() +
-                           "): the daemon would sleep for good");
+                       Said("cannot be read (%s): the daemon would sleep for good", error.what()));
         return false;
     }
 }
@@ -203,8 +203,8 @@ void CheckRcConf(Findings& findings, bool enabled[]) {
         findings.Error(path, 0, "START_VIGILERD is missing: the daemon would sleep for good");
     } else if (run != "true") {
         findings.Error(path, rcConf.LineOf("START_VIGILERD"),
-                       "START_VIGILERD=" + Shown(run) +
-                           " is not \"true\": the daemon would sleep for good");
+                       Said("START_VIGILERD=%s is not \"true\": the daemon would sleep for good",
+                            Shown(run).c_str()));
     }
     for (int index = 0; index < kSentinelId; ++index) {
         const char* key = daemonConfigs[index].rcConfKey;
@@ -212,9 +212,8 @@ void CheckRcConf(Findings& findings, bool enabled[]) {
         enabled[index] = value == "true";
         if (!Absent(value) && !enabled[index] && LooksOn(value)) {
             findings.Warning(path, rcConf.LineOf(key),
-                             std::string(key) + "=" + Shown(value) +
-                                 " reads as off: only \"true\" switches " +
-                                 daemonConfigs[index].name + " on");
+                             Said("%s=%s reads as off: only \"true\" switches %s on", key,
+                                  Shown(value).c_str(), daemonConfigs[index].name));
         }
     }
     for (const std::string& key : rcConf.Keys()) {
@@ -224,7 +223,7 @@ void CheckRcConf(Findings& findings, bool enabled[]) {
         }
         if (!known) {
             findings.Warning(path, rcConf.LineOf(key),
-                             Shown(key) + " names no service that vigilerd watches");
+                             Said("%s names no service that vigilerd watches", Shown(key).c_str()));
         }
     }
     delete file;
@@ -243,7 +242,7 @@ bool CheckInterfaces(Findings& findings) {
         file.ReadFile();
     } catch (const std::exception& error) {
         findings.Warning(findings.Under(kInterfacesPath), 0,
-                         std::string("cannot be read (") + error.what() + "): " + consequence);
+                         Said("cannot be read (%s): %s", error.what(), consequence));
         return false;
     }
     return !Absent(file.Buffer().GetEntry("VIRT_WAN"));
@@ -254,23 +253,38 @@ bool CheckInterfaces(Findings& findings) {
 void CheckArchiver(Findings& findings, bool canFail) {
     PathWalk walk = findings.Locate(kArchiverPath, "runs");
     std::string path = findings.Under(kArchiverPath);
-    const char* consequence = ": no logs are archived when a service fails";
-    if (!canFail) {
-        return;
-    }
-    if (walk.result != PathWalk::kFound) {
-        findings.Warning(path, 0,
-                         std::string(walk.result == PathWalk::kLoop ? "is a link loop"
-                                                                    : "does not exist") +
-                             consequence);
-    } else if (!Findings::NotAFile(walk).empty()) {
-        findings.Warning(path, 0, Findings::NotAFile(walk) + consequence);
-    } else if ((walk.info.st_mode & 0111) == 0) {
-        findings.Warning(path, 0, std::string("is not executable") + consequence);
+    std::string notAFile = Findings::NotAFile(walk);
+    const char* why = walk.result == PathWalk::kLoop    ? "is a link loop"
+                      : walk.result != PathWalk::kFound ? "does not exist"
+                      : !notAFile.empty()               ? notAFile.c_str()
+                      : (walk.info.st_mode & 0111) == 0 ? "is not executable"
+                                                        : nullptr;
+    if (canFail && why != nullptr) {
+        findings.Warning(path, 0, Said("%s: no logs are archived when a service fails", why));
     }
 }
 
 }  // namespace
+
+std::string Said(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (length < 0) {
+        return "";
+    }
+    if (static_cast<size_t>(length) < sizeof text) {
+        return std::string(text, static_cast<size_t>(length));
+    }
+    std::string long_text(static_cast<size_t>(length) + 1, '\0');
+    va_start(args, format);
+    vsnprintf(&long_text[0], long_text.size(), format, args);
+    va_end(args);
+    long_text.pop_back();
+    return long_text;
+}
 
 std::string Shown(const std::string& value) {
     if (value.size() <= kShownBytes) {
@@ -320,9 +334,10 @@ PathWalk Findings::Locate(const std::string& path, const char* use) {
         if (!unsafe_.insert(unsafe.first).second) {
             continue;
         }
-        std::string what = unsafe.first == walk.boxPath ? "it" : Shown(path) + " below it";
+        bool self = unsafe.first == walk.boxPath;
         Error(Under(unsafe.first), 0,
-              "is " + unsafe.second + ", and vigilerd " + use + " " + what + " as root");
+              Said("is %s, and vigilerd %s %s%s as root", unsafe.second.c_str(), use,
+                   self ? "it" : Shown(path).c_str(), self ? "" : " below it"));
     }
     return walk;
 }
@@ -341,28 +356,30 @@ std::string Findings::NotAFile(const PathWalk& walk) {
 std::string Findings::FileToRead(const std::string& path, bool needed, bool error,
                                  const std::string& consequence, const char* use) {
     std::string shown = Under(path);
-    auto report = [&](const std::string& what) {
-        Add(shown, 0, error ? "error" : "warning", what + ": " + consequence);
+    auto report = [&](const char* what, const char* detail) {
+        Add(shown, 0, error ? "error" : "warning",
+            Said(detail == nullptr ? "%s: %s" : "%s (%s): %s", what,
+                 detail == nullptr ? consequence.c_str() : detail, consequence.c_str()));
     };
     PathWalk walk = Locate(path, use);
     if (walk.result == PathWalk::kLoop) {
-        report("is a link loop");
+        report("is a link loop", nullptr);
         return "";
     }
     if (walk.result != PathWalk::kFound) {
         if (needed) {
-            report(std::string("cannot be read (") + strerror(walk.error) + ")");
+            report("cannot be read", strerror(walk.error));
         }
         return "";
     }
     std::string notAFile = NotAFile(walk);
     if (!notAFile.empty()) {
-        report(notAFile);  // never opened: a FIFO without a writer would block the open
+        report(notAFile.c_str(), nullptr);  // never opened: a FIFO would block the open
         return "";
     }
     int fd = open(walk.hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        report(std::string("cannot be read (") + strerror(errno) + ")");
+        report("cannot be read", strerror(errno));
         return "";
     }
     char head[3];
@@ -378,8 +395,8 @@ std::string Findings::FileToRead(const std::string& path, bool needed, bool erro
 void Findings::Repeats(const std::string& path, const ConfigBuffer& entries) {
     for (const auto& replaced : entries.Replaced()) {
         Warning(path, replaced.second,
-                Shown(replaced.first) + " is given again on line " +
-                    std::to_string(entries.LineOf(replaced.first)) + ", which wins");
+                Said("%s is given again on line %d, which wins", Shown(replaced.first).c_str(),
+                     entries.LineOf(replaced.first)));
     }
 }
 
@@ -415,43 +432,53 @@ void Findings::CommandPath(const std::string& path, int line, const std::string&
         return;
     }
     PathWalk walk = Locate(program, "runs");
-    std::string named = key + " " + Shown(program);
-    if (walk.result == PathWalk::kLoop) {
-        Warning(path, line, named + " is a link loop");
-    } else if (walk.result != PathWalk::kFound) {
-        Warning(path, line, named + " does not exist");
-    } else if (!NotAFile(walk).empty()) {
-        Warning(path, line, named + " " + NotAFile(walk));
-    } else if ((walk.info.st_mode & 0111) == 0) {
-        Warning(path, line, named + " is not executable");
+    std::string notAFile = NotAFile(walk);
+    const char* why = walk.result == PathWalk::kLoop    ? "is a link loop"
+                      : walk.result != PathWalk::kFound ? "does not exist"
+                      : !notAFile.empty()               ? notAFile.c_str()
+                      : (walk.info.st_mode & 0111) == 0 ? "is not executable"
+                                                        : nullptr;
+    if (why != nullptr) {
+        Warning(path, line, Said("%s %s %s", key.c_str(), Shown(program).c_str(), why));
     }
 }
 
 int Findings::Finish() {
-    std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
-        return a.file != b.file ? a.file < b.file : a.line < b.line;
+    // qsort over the findings' places, with their order of finding as the last key, keeps
+    // the sort stable without the code a templated stable sort would add to the tool.
+    std::vector<const Finding*> order;
+    for (const Finding& finding : findings_) {
+        order.push_back(&finding);
+    }
+    qsort(order.data(), order.size(), sizeof(const Finding*), [](const void* a, const void* b) {
+        const Finding& x = **static_cast<const Finding* const*>(a);
+        const Finding& y = **static_cast<const Finding* const*>(b);
+        int byFile = x.file.compare(y.file);
+        return byFile != 0 ? byFile : x.line != y.line ? (x.line < y.line ? -1 : 1)
+                                                       : (&x < &y ? -1 : &x > &y);
     });
     int errors = 0;
-    for (const Finding& finding : findings_) {
-        errors += finding.level[0] == 'e';
+    for (const Finding* finding : order) {
+        errors += finding->level[0] == 'e';
     }
     if (!quiet_ && json_) {
         const char* separator = "\n";
         fputs("[", stdout);
-        for (const Finding& finding : findings_) {
+        for (const Finding* finding : order) {
             printf("%s{\"file\":%s,\"line\":%d,\"level\":\"%s\",\"text\":%s}", separator,
-                   JsonString(finding.file).c_str(), finding.line, finding.level,
-                   JsonString(finding.text).c_str());
+                   JsonString(finding->file).c_str(), finding->line, finding->level,
+                   JsonString(finding->text).c_str());
             separator = ",\n";
         }
         fputs(findings_.empty() ? "]\n" : "\n]\n", stdout);
     } else if (!quiet_) {
-        for (const Finding& finding : findings_) {
-            if (finding.line > 0) {
-                printf("%s:%d: %s: %s\n", finding.file.c_str(), finding.line, finding.level,
-                       finding.text.c_str());
+        for (const Finding* finding : order) {
+            if (finding->line > 0) {
+                printf("%s:%d: %s: %s\n", finding->file.c_str(), finding->line, finding->level,
+                       finding->text.c_str());
             } else {
-                printf("%s: %s: %s\n", finding.file.c_str(), finding.level, finding.text.c_str());
+                printf("%s: %s: %s\n", finding->file.c_str(), finding->level,
+                       finding->text.c_str());
             }
         }
     }

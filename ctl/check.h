@@ -12,6 +12,9 @@ class ConfigBuffer;
 
 // A value from a file as a finding shows it: cut after 200 bytes with "…".
 std::string Shown(const std::string& value);
+// A finding's text, printf-style: one call where a chain of string additions would put its
+// allocations inline at every place a finding is made.
+std::string Said(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 class Findings {
   public:

@@ -45,9 +45,9 @@ class ServiceCheck {
     bool Run(const MultiSectionConfigFile& file) {
         for (const auto& repeated : file.Repeated()) {
             findings_.Warning(path_, repeated.second,
-                              "[" + Shown(repeated.first) +
-                                  "] is given again: both read as one section, and a key in "
-                                  "both takes its later value");
+                              Said("[%s] is given again: both read as one section, and a key in "
+                                   "both takes its later value",
+                                   Shown(repeated.first).c_str()));
         }
         for (const auto& section : file.Sections()) {
             findings_.Repeats(path_, section.second);
@@ -71,7 +71,7 @@ class ServiceCheck {
     }
 
     void Disabled(int line, const std::string& why) {
-        findings_.Error(path_, line, why + ": " + row_.name + " is not monitored");
+        findings_.Error(path_, line, Said("%s: %s is not monitored", why.c_str(), row_.name));
     }
 
   private:
@@ -87,16 +87,16 @@ class ServiceCheck {
             return;
         }
         PathWalk walk = findings_.Locate(script, "runs");
-        std::string named = "SCRIPT " + Shown(script);
-        if (walk.result == PathWalk::kLoop) {
-            Disabled(line, named + " is a link loop");
-        } else if (walk.result != PathWalk::kFound) {
-            Disabled(line, named + " does not exist");
-        } else if (!Findings::NotAFile(walk).empty()) {
+        std::string shown = Shown(script);
+        std::string notAFile = Findings::NotAFile(walk);
+        if (walk.result != PathWalk::kFound) {
+            bool loop = walk.result == PathWalk::kLoop;
+            Disabled(line, Said("SCRIPT %s %s", shown.c_str(),
+                                loop ? "is a link loop" : "does not exist"));
+        } else if (!notAFile.empty() || (walk.info.st_mode & 0111) == 0) {
             findings_.Warning(path_, line,
-                              named + " " + Findings::NotAFile(walk) + ": every check fails");
-        } else if ((walk.info.st_mode & 0111) == 0) {
-            findings_.Warning(path_, line, named + " is not executable: every check fails");
+                              Said("SCRIPT %s %s: every check fails", shown.c_str(),
+                                   notAFile.empty() ? "is not executable" : notAFile.c_str()));
         }
     }
 
@@ -175,25 +175,25 @@ class ServiceCheck {
             auto section = file.Sections().find(name);
             if (section == file.Sections().end()) {
                 findings_.Warning(path_, line,
-                                  "BAD_RET value " + Shown(token) + " has no [" + Shown(name) +
-                                      "] section and is left out");
+                                  Said("BAD_RET value %s has no [%s] section and is left out",
+                                       Shown(token).c_str(), Shown(name).c_str()));
                 continue;
             }
             const ConfigBuffer& failCmd = section->second;
             std::string command = failCmd.GetEntry("FAIL_CMD");
             if (Absent(command)) {
                 findings_.Warning(path_, line,
-                                  "[" + Shown(name) + "] has no FAIL_CMD: BAD_RET value " +
-                                      Shown(token) + " is left out");
+                                  Said("[%s] has no FAIL_CMD: BAD_RET value %s is left out",
+                                       Shown(name).c_str(), Shown(token).c_str()));
                 continue;
             }
             canFail_ = true;
             timeoutNamed_ = timeoutNamed_ || TokenNumber(token) == kTimedOut;
             if (command.find_first_not_of(" \t") == std::string::npos) {
                 findings_.Warning(path_, failCmd.LineOf("FAIL_CMD"),
-                                  "[" + Shown(name) +
-                                      "] FAIL_CMD is empty: it succeeds without doing anything "
-                                      "and clears the count");
+                                  Said("[%s] FAIL_CMD is empty: it succeeds without doing "
+                                       "anything and clears the count",
+                                       Shown(name).c_str()));
             }
             findings_.CommandPath(path_, failCmd.LineOf("FAIL_CMD"), "FAIL_CMD", command);
         }
@@ -207,12 +207,11 @@ class ServiceCheck {
         if ((!ownLimit && statusLimit_ == 0) || timeoutNamed_ || !enabled) {
             return;
         }
-        std::string limit = ownLimit ? "TIMEOUT=" + std::to_string(own)
-                                     : "STATUS_TIMEOUT=" + std::to_string(statusLimit_);
-        findings_.Warning(path_, ownLimit ? entries.LineOf("TIMEOUT") : entries.LineOf("BAD_RET"),
-                          limit +
-                              " is in force but BAD_RET does not name 124: a hung script is "
-                              "logged as an unknown value on every pass and never repaired");
+        findings_.Warning(path_, entries.LineOf(ownLimit ? "TIMEOUT" : "BAD_RET"),
+                          Said("%s=%d is in force but BAD_RET does not name 124: a hung script "
+                               "is logged as an unknown value on every pass and never repaired",
+                               ownLimit ? "TIMEOUT" : "STATUS_TIMEOUT",
+                               ownLimit ? own : statusLimit_));
     }
 
     void Counts(const ConfigBuffer& entries) {
@@ -238,9 +237,9 @@ class ServiceCheck {
                                   command);
             if (command != "reboot" && LooksLikeReboot(command)) {
                 findings_.Warning(path_, entries.LineOf("ESCALATION_CMD"),
-                                  "ESCALATION_CMD '" + Shown(command) +
-                                      "' is not exactly \"reboot\": it runs without the voice "
-                                      "lock and without the alert");
+                                  Said("ESCALATION_CMD '%s' is not exactly \"reboot\": it runs "
+                                       "without the voice lock and without the alert",
+                                       Shown(command).c_str()));
             }
         }
         TimeLimit(entries);
@@ -266,14 +265,14 @@ class ServiceCheck {
                 continue;
             }
             if (name.compare(0, 7, "failcmd") != 0) {
-                findings_.Warning(path_, 0, "unknown section [" + Shown(name) + "]");
+                findings_.Warning(path_, 0, Said("unknown section [%s]", Shown(name).c_str()));
                 continue;
             }
             findings_.UnknownKeys(path_, section.second, kFailCmdKeys);
             findings_.NumberReadsAbsent(path_, section.second, "FAIL_CMD_GOOD_RETURN");
             if (named_.count(name) == 0) {
-                findings_.Warning(path_, 0,
-                                  "[" + Shown(name) + "] is named by no BAD_RET value and never used");
+                findings_.Warning(path_, 0, Said("[%s] is named by no BAD_RET value and never used",
+                                                 Shown(name).c_str()));
             }
         }
     }
