@@ -108,8 +108,8 @@ void CheckSpaceLimits(Findings& findings, const std::string& path, const ConfigB
                                   key, what));
         } else if (value < 0 || value > 100) {
             findings.Warning(path, settings.LineOf(key),
-                             Said("%s=%d is outside 0-100: %s free share of %s lies below it",
-                                  key, value, value < 0 ? "no" : "every", what));
+                             Said("%s=%d is outside 0-100: %s free share of %s lies below it", key,
+                                  value, value < 0 ? "no" : "every", what));
         }
     }
     if (!Absent(free) && !Absent(critical) && critical >= free) {
@@ -344,12 +344,12 @@ PathWalk Findings::Locate(const std::string& path, const char* use) {
 
 std::string Findings::NotAFile(const PathWalk& walk) {
     mode_t mode = walk.info.st_mode;
-    const char* kind = S_ISREG(mode)                     ? nullptr
-                       : S_ISDIR(mode)                   ? "a directory"
-                       : S_ISFIFO(mode)                  ? "a FIFO"
-                       : S_ISSOCK(mode)                  ? "a socket"
+    const char* kind = S_ISREG(mode)                    ? nullptr
+                       : S_ISDIR(mode)                  ? "a directory"
+                       : S_ISFIFO(mode)                 ? "a FIFO"
+                       : S_ISSOCK(mode)                 ? "a socket"
                        : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
-                                                         : "not a regular file";
+                                                        : "not a regular file";
     return kind == nullptr ? "" : std::string("is ") + kind + ", not a file";
 }
 
@@ -454,8 +454,9 @@ int Findings::Finish() {
         const Finding& x = **static_cast<const Finding* const*>(a);
         const Finding& y = **static_cast<const Finding* const*>(b);
         int byFile = x.file.compare(y.file);
-        return byFile != 0 ? byFile : x.line != y.line ? (x.line < y.line ? -1 : 1)
-                                                       : (&x < &y ? -1 : &x > &y);
+        return byFile != 0        ? byFile
+               : x.line != y.line ? (x.line < y.line ? -1 : 1)
+                                  : (&x < &y ? -1 : &x > &y);
     });
     int errors = 0;
     for (const Finding* finding : order) {

@@ -207,11 +207,11 @@ class ServiceCheck {
         if ((!ownLimit && statusLimit_ == 0) || timeoutNamed_ || !enabled) {
             return;
         }
-        findings_.Warning(path_, entries.LineOf(ownLimit ? "TIMEOUT" : "BAD_RET"),
-                          Said("%s=%d is in force but BAD_RET does not name 124: a hung script "
-                               "is logged as an unknown value on every pass and never repaired",
-                               ownLimit ? "TIMEOUT" : "STATUS_TIMEOUT",
-                               ownLimit ? own : statusLimit_));
+        findings_.Warning(
+            path_, entries.LineOf(ownLimit ? "TIMEOUT" : "BAD_RET"),
+            Said("%s=%d is in force but BAD_RET does not name 124: a hung script "
+                 "is logged as an unknown value on every pass and never repaired",
+                 ownLimit ? "TIMEOUT" : "STATUS_TIMEOUT", ownLimit ? own : statusLimit_));
     }
 
     void Counts(const ConfigBuffer& entries) {
@@ -271,8 +271,9 @@ class ServiceCheck {
             findings_.UnknownKeys(path_, section.second, kFailCmdKeys);
             findings_.NumberReadsAbsent(path_, section.second, "FAIL_CMD_GOOD_RETURN");
             if (named_.count(name) == 0) {
-                findings_.Warning(path_, 0, Said("[%s] is named by no BAD_RET value and never used",
-                                                 Shown(name).c_str()));
+                findings_.Warning(
+                    path_, 0,
+                    Said("[%s] is named by no BAD_RET value and never used", Shown(name).c_str()));
             }
         }
     }
@@ -321,9 +322,9 @@ ServiceSummary CheckServiceFiles(Findings& findings, const bool enabled[], bool 
     for (int index = 0; index < kSentinelId; ++index) {
         const DaemonConfig& row = daemonConfigs[index];
         // The daemon reads every file, but only a missing one of a service that runs matters.
-        std::string host = findings.FileToRead(row.configFile, enabled[index], true,
-                                               std::string(row.name) + " is not monitored",
-                                               "reads");
+        std::string host =
+            findings.FileToRead(row.configFile, enabled[index], true,
+                                std::string(row.name) + " is not monitored", "reads");
         if (host.empty()) {
             continue;
         }

@@ -10,11 +10,11 @@
 struct PathWalk {
     enum Result { kFound, kMissing, kLoop };
     Result result = kMissing;
-    int error = 0;           // errno of the look-up that failed, for kMissing
-    std::string hostPath;    // the file itself, every link resolved, under the root
-    std::string boxPath;     // the same as the box names it
-    struct stat info = {};   // of the file, when found
-    bool leftTree = false;   // a relative link climbed above the root; the box stays at "/"
+    int error = 0;          // errno of the look-up that failed, for kMissing
+    std::string hostPath;   // the file itself, every link resolved, under the root
+    std::string boxPath;    // the same as the box names it
+    struct stat info = {};  // of the file, when found
+    bool leftTree = false;  // a relative link climbed above the root; the box stays at "/"
     // The box paths of the root, each directory walked through and the file itself that
     // anyone but root could change, each with why.
     std::vector<std::pair<std::string, std::string>> unsafe;
