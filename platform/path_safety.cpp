@@ -2,6 +2,7 @@
 // what the daemon runs or reads there. Shared by the daemon's start-up and vigilerctl check.
 #include "platform/path_safety.h"
 
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -102,13 +103,14 @@ PathWalk WalkPath(const std::string& root, const std::string& path, bool checkOw
                 walk.error = ELOOP;
                 return walk;
             }
-            std::string target(static_cast<size_t>(walk.info.st_size) + 1, '\0');
-            ssize_t length = readlink(host.c_str(), &target[0], target.size());
-            if (length < 0) {
-                walk.error = errno;
+            // Some file systems give a link's size as 0, so the buffer is not sized by it.
+            char buffer[PATH_MAX];
+            ssize_t length = readlink(host.c_str(), buffer, sizeof buffer);
+            if (length < 0 || length == static_cast<ssize_t>(sizeof buffer)) {
+                walk.error = length < 0 ? errno : ENAMETOOLONG;
                 return walk;
             }
-            target.resize(static_cast<size_t>(length));
+            std::string target(buffer, static_cast<size_t>(length));
             if (!target.empty() && target[0] == '/') {
                 resolved.clear();
             }
