@@ -450,14 +450,17 @@ int Findings::Finish() {
     for (const Finding& finding : findings_) {
         order.push_back(&finding);
     }
-    qsort(order.data(), order.size(), sizeof(const Finding*), [](const void* a, const void* b) {
+    auto compare = [](const void* a, const void* b) {
         const Finding& x = **static_cast<const Finding* const*>(a);
         const Finding& y = **static_cast<const Finding* const*>(b);
         int byFile = x.file.compare(y.file);
         return byFile != 0        ? byFile
                : x.line != y.line ? (x.line < y.line ? -1 : 1)
                                   : (&x < &y ? -1 : &x > &y);
-    });
+    };
+    if (!order.empty()) {  // an empty vector's data() may be null, which qsort must not get
+        qsort(order.data(), order.size(), sizeof(const Finding*), compare);
+    }
     int errors = 0;
     for (const Finding* finding : order) {
         errors += finding->level[0] == 'e';
