@@ -74,7 +74,7 @@ void ApplyRowKeys(const ConfigBuffer& rcConf) {
 
 }  // namespace
 
-void ReadRCConf() {
+bool ReadRCConf() {
     std::lock_guard<std::mutex> pass(passMutex);
 
     ConfigFile rcConf(kRcConfPath, false, false);
@@ -104,6 +104,7 @@ void ReadRCConf() {
 
     // The WAN name follows the interface state file on every pass, whatever rc.conf said.
     RefreshWanInterface();
+    return opened;
 }
 
 bool WanInterfaceName(std::string& name) {

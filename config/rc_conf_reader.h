@@ -8,7 +8,8 @@ constexpr const char* kRcConfPath = "/etc/sysconfig/rc.conf";
 constexpr const char* kInterfacesPath = "/var/run/interfaces";
 
 // One pass: START_VIGILERD, each row's enabled flag, the WAN name. Passes never overlap.
-void ReadRCConf();
+// False when rc.conf could not be read.
+bool ReadRCConf();
 
 // Copies the current WAN interface name into `name`; false when none is known.
 bool WanInterfaceName(std::string& name);

@@ -61,7 +61,7 @@ int ReadVigilerConfig() {
         commandTimeout = PositiveOrZero(lookup("COMMAND_TIMEOUT"));
     } catch (const std::exception&) {
         Report("Error: failed to open /etc/vigilerd.conf, going to sleep\n");
-        IgnoreAllSignals(true);
+        IgnoreAllSignals(true, "settings");
     }
     return result;
 }

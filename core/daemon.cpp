@@ -2,7 +2,6 @@
 // Owns the event handle, the voice lock, the check interval and the rc.conf run switch.
 #include "core/daemon.h"
 
-FILE* pidFile = nullptr;
 AlertEvent* event = nullptr;
 Semaphore sem(37, "/bin/ls");
 namespace daemon_state {

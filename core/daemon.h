@@ -4,14 +4,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 
 #include "platform/alert_event.h"
 #include "platform/semaphore.h"
 
 constexpr const char* kPidPath = "/var/run/vigilerd.pid";
 
-extern FILE* pidFile;
 extern AlertEvent* event;
 extern Semaphore sem;
 // The check interval in seconds; -1 when none is known. It lives in a namespace because a

@@ -51,6 +51,7 @@ void* ActiveWait(void*) {
         if (waitingTime <= 0) {
             stopChecks = 0;
             waitingRunning = 0;
+            NoteModeChange(false);
             WriteStateFile();
             return nullptr;
         }

@@ -58,6 +58,7 @@ void OnHangUp() {
     struct stat marker;
     bool markerPresent = stat(kHibernateMarker, &marker) == 0;
     bool rereadRcConf = false;
+    bool waitStarted = false;
     {
         std::lock_guard<std::mutex> lock(modeMutex);
         if (markerPresent) {
@@ -71,6 +72,7 @@ void OnHangUp() {
             rereadRcConf = true;
         } else {
             stopChecks = 1;
+            waitStarted = true;
             int32_t idle = 0;
             if (waitingRunning.compare_exchange_strong(idle, 1)) {
                 waitingTime = kWaitSeconds;
@@ -83,6 +85,7 @@ void OnHangUp() {
             }
             Report("Info: Wait mode has been set (%d seconds)\n", kWaitSeconds);
         }
+        NoteModeChange(waitStarted);
     }
     // Outside the mode lock: the wait thread takes that lock after its own rc.conf pass.
     if (rereadRcConf) {
@@ -96,7 +99,7 @@ void OnSleep() {
     Report("Info: got sleep signal. Ignoring all signals and going to sleep\n");
     CloseLog();
     stopChecks = 1;
-    IgnoreAllSignals(true);
+    IgnoreAllSignals(true, "stopped");
 }
 
 void* SignalLoop(void*) {
@@ -119,7 +122,7 @@ void BlockHandledSignals() {
     pthread_sigmask(SIG_BLOCK, &handled, nullptr);
 }
 
-void IgnoreAllSignals(bool all) {
+void IgnoreAllSignals(bool all, const char* reason) {
     static const int kNuisance[] = {SIGINT,  SIGILL,  SIGQUIT, SIGTRAP, SIGUSR1,
                                     SIGUSR2, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU};
     for (int sig : kNuisance) {
@@ -130,6 +133,7 @@ void IgnoreAllSignals(bool all) {
         signal(SIGALRM, SIG_IGN);
         signal(SIGTERM, SIG_IGN);
         signal(SIGCHLD, SIG_IGN);
+        NoteAsleep(reason);
         asleepForGood = 1;
         WriteStateFile();
         CloseLog();
@@ -168,8 +172,8 @@ void SleepForever() {
     }
 }
 
-void GoToSleepForever() {
+void GoToSleepForever(const char* reason) {
     Report("Warning: Sleeping forever\n");
-    IgnoreAllSignals(true);
+    IgnoreAllSignals(true, reason);
     SleepForever();
 }

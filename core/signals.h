@@ -12,8 +12,9 @@ extern std::atomic<int32_t> asleepForGood;
 void BlockHandledSignals();
 
 // Ignores the ten nuisance signals; with `all`, also SIGHUP, SIGALRM, SIGTERM and SIGCHLD,
-// closes the log and marks the daemon asleep for good.
-void IgnoreAllSignals(bool all);
+// closes the log and marks the daemon asleep for good, for `reason` (a fixed word that the
+// state file shows: "log-file", "pid-file", "settings", "rc-conf", "disabled", "stopped").
+void IgnoreAllSignals(bool all, const char* reason = "");
 
 // The reaction to one handled signal; runs on the signal thread, one at a time.
 void SignalHandler(int sig);
@@ -29,4 +30,4 @@ bool StartSignalThread();
 [[noreturn]] void SleepForever();
 
 // Logs "Warning: Sleeping forever", ignores every handled signal and waits forever.
-[[noreturn]] void GoToSleepForever();
+[[noreturn]] void GoToSleepForever(const char* reason);

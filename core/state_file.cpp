@@ -42,6 +42,9 @@ const int64_t processStart = time(nullptr);
 std::mutex timesMutex;
 int64_t passStart = 0;
 int64_t passEnd = 0;
+int64_t since = 0;    // start of the pause or of the sleep for good; 0 while checking
+int64_t waitEnd = 0;  // when the running wait is due to end; 0 without a wait
+std::atomic<const char*> sleepReason{""};
 
 int64_t Locked(const int64_t& time) {
     std::lock_guard<std::mutex> lock(timesMutex);
@@ -90,6 +93,11 @@ std::string StateText() {
     AddLine(text, "PASS_START=%lld\n", Locked(passStart));
     AddLine(text, "PASS_END=%lld\n", Locked(passEnd));
     AddLine(text, "WRITTEN=%lld\n", static_cast<long long>(time(nullptr)));
+    text += "REASON=";
+    text += asleepForGood.load() != 0 ? sleepReason.load() : "";
+    text += "\n";
+    AddLine(text, "SINCE=%lld\n", Locked(since));
+    AddLine(text, "WAIT_END=%lld\n", Locked(waitEnd));
     if (rowsKnown.load() == 0) {
         return text;
     }
@@ -179,4 +187,27 @@ void NoteServiceCheck(int index, int32_t dependency, int32_t returnValue) {
     records[index].lastReturn = returnValue;
     records[index].dependency = dependency;
     SetLocked(records[index].lastCheck);
+}
+
+void NoteAsleep(const char* reason) {
+    sleepReason = reason;
+    SetLocked(since);
+}
+
+void NoteModeChange(bool waitRestarted) {
+    std::lock_guard<std::mutex> lock(timesMutex);
+    int64_t now = time(nullptr);
+    if (asleepForGood.load() != 0) {
+        return;  // a wait that runs out after SIGTERM changes nothing any more
+    }
+    if (hibernateMode.load() == 0 && waitingRunning.load() == 0) {
+        since = 0;
+    } else if (since == 0) {
+        since = now;
+    }
+    if (waitingRunning.load() == 0) {
+        waitEnd = 0;
+    } else if (waitRestarted) {
+        waitEnd = now + kWaitSeconds;
+    }
 }

@@ -22,3 +22,11 @@ void NotePassEnd();
 // Row `index` has just been checked: its dependency held (1), did not hold (0) or there is
 // none (-1); `returnValue` is its last status value.
 void NoteServiceCheck(int index, int32_t dependency, int32_t returnValue);
+
+// Why the daemon sleeps for good, one fixed word ("rc-conf", "stopped", ...); called before
+// the last state file is written.
+void NoteAsleep(const char* reason);
+
+// The run modes changed (under modeMutex): a pause (hibernation or the wait) keeps the time it
+// began for as long as it lasts; `waitRestarted` says that a SIGHUP (re)started the wait.
+void NoteModeChange(bool waitRestarted);

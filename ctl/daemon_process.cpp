@@ -1,12 +1,14 @@
-// Finding the running daemon: its pid file, and proof that the pid is a live vigilerd.
-// Owns the rule by which the tool decides it may signal a process.
+// Finding the running daemon through its pid file (or its state file when the pid file is
+// gone), and proof that the pid is a live vigilerd: the rule for signalling a process.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "core/daemon.h"
+#include "core/state_file.h"
 #include "ctl/ctl.h"
 #include "platform/config_file.h"
 
@@ -14,14 +16,42 @@ namespace {
 
 // The whole of a small file, false when it cannot be read.
 bool ReadText(const std::string& path, std::string& text) {
-    FILE* file = fopen(path.c_str(), "re");
-    if (file == nullptr) {
+    int fd = OpenRegularFile(path);
+    char buffer[256];
+    ssize_t length = fd < 0 ? -1 : read(fd, buffer, sizeof buffer - 1);
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (length < 0) {
         return false;
     }
-    char buffer[256];
-    size_t length = fread(buffer, 1, sizeof buffer - 1, file);
-    fclose(file);
-    text.assign(buffer, length);
+    text.assign(buffer, static_cast<size_t>(length));
+    return true;
+}
+
+// `pid` is a live vigilerd; else `why` says what it is, as the pid of `source`.
+bool IsLiveDaemon(int32_t pid, const char* source, std::string& why) {
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::string comm;
+    std::string stat;
+    if (pid <= 0 || pid == ConfigBuffer::VALUE_NOT_FOUND) {
+        why = std::string(source) + " holds no pid";
+        return false;
+    }
+    if (kill(pid, 0) != 0 && errno != EPERM) {
+        why = "pid " + std::to_string(pid) + " of " + source + " is not running";
+        return false;
+    }
+    if (!ReadText(proc + "/comm", comm) || comm != "vigilerd\n") {
+        why = "pid " + std::to_string(pid) + " of " + source + " is not vigilerd";
+        return false;
+    }
+    // A zombie still has its name; "pid (comm) S ..." with S the state letter.
+    size_t close = ReadText(proc + "/stat", stat) ? stat.rfind(')') : std::string::npos;
+    if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z') {
+        why = "pid " + std::to_string(pid) + " of " + source + " is not running";
+        return false;
+    }
     return true;
 }
 
@@ -29,36 +59,19 @@ bool ReadText(const std::string& path, std::string& text) {
 
 pid_t LiveDaemonPid(std::string& why) {
     std::string text;
-    if (!ReadText(kPidPath, text)) {
-        why = std::string("no pid file ") + kPidPath;
-        return -1;
+    if (ReadText(kPidPath, text)) {
+        if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        int32_t pid = ConfigBuffer::ParseNumber(text);
+        return IsLiveDaemon(pid, kPidPath, why) ? pid : -1;
     }
-    if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-    }
-    int32_t pid = ConfigBuffer::ParseNumber(text);
-    if (pid == ConfigBuffer::VALUE_NOT_FOUND || pid <= 0) {
-        why = std::string(kPidPath) + " holds no pid";
-        return -1;
-    }
-    std::string proc = "/proc/" + std::to_string(pid);
-    std::string comm;
-    std::string stat;
-    if (kill(pid, 0) != 0 && errno != EPERM) {
-        why = "pid " + std::to_string(pid) + " of " + kPidPath + " is not running";
-        return -1;
-    }
-    if (!ReadText(proc + "/comm", comm) || comm != "vigilerd\n") {
-        why = "pid " + std::to_string(pid) + " of " + kPidPath + " is not vigilerd";
-        return -1;
-    }
-    // A zombie still has its name; "pid (comm) S ..." with S the state letter.
-    size_t close = ReadText(proc + "/stat", stat) ? stat.rfind(')') : std::string::npos;
-    if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z') {
-        why = "pid " + std::to_string(pid) + " of " + kPidPath + " is not running";
-        return -1;
-    }
-    return pid;
+    // SIGTERM removes the pid file, and a daemon that could not write one has none; both
+    // sleep for good and still name themselves in the state file.
+    why = std::string("no pid file ") + kPidPath;
+    State state;
+    std::string ignored;
+    return ReadState(state) && IsLiveDaemon(state.pid, kStatePath, ignored) ? state.pid : -1;
 }
 
 pid_t LiveDaemonPidOrSay() {

@@ -10,7 +10,7 @@ namespace {
 void PrintUsage(FILE* to) {
     fputs(
         "usage: vigilerctl check [--root DIR] [--owner-any] [--json] [--quiet]\n"
-        "       vigilerctl status [--json] [--max-age SECONDS]\n"
+        "       vigilerctl status [--json] [--max-age SECONDS] [--max-pause SECONDS]\n"
         "       vigilerctl pause | hibernate | resume | stop\n"
         "       vigilerctl --version\n",
         to);

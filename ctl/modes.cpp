@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "core/run_modes.h"
+#include "core/state_file.h"
 #include "ctl/ctl.h"
 
 namespace {
@@ -29,6 +31,47 @@ bool Send(pid_t pid, int sig, const char* name) {
     return true;
 }
 
+int CannotRemoveMarker() {
+    int error = errno;
+    fprintf(stderr, "vigilerctl: cannot remove %s: %s\n", kHibernateMarker, strerror(error));
+    return kExitFailure;
+}
+
+// When a running wait lets checking resume, as a sentence's end.
+std::string WaitEnd(const State& state) {
+    long long left = state.waitEnd - static_cast<long long>(time(nullptr));
+    return "after its wait, at about " + Clock(state.waitEnd) + " (in " +
+           std::to_string(left > 0 ? left : 0) + " s)";
+}
+
+// Wakes a hibernating daemon. Any other SIGHUP would start a wait, so a daemon that does not
+// hibernate gets none; a marker that would turn the next pause into hibernation goes.
+int Resume(pid_t pid, const State& state) {
+    if (state.mode != "hibernating") {
+        if (unlink(kHibernateMarker) == 0) {
+            printf("removed %s\n", kHibernateMarker);
+        } else if (errno != ENOENT) {
+            return CannotRemoveMarker();
+        }
+        if (state.mode == "waiting") {
+            printf("vigilerd (pid %d) is not hibernating, nothing sent; it resumes checking %s\n",
+                   pid, WaitEnd(state).c_str());
+        } else {
+            printf("vigilerd (pid %d) is not hibernating, nothing sent\n", pid);
+        }
+        return 0;
+    }
+    if (unlink(kHibernateMarker) != 0 && errno != ENOENT) {
+        return CannotRemoveMarker();
+    }
+    if (!Send(pid, SIGHUP, "SIGHUP")) {
+        return kExitFailure;
+    }
+    printf("vigilerd (pid %d) resumes checking%s\n", pid,
+           state.waitEnd > 0 ? (" " + WaitEnd(state)).c_str() : "");
+    return 0;
+}
+
 }  // namespace
 
 int RunModeCommand(const std::string& command, const Arguments& args) {
@@ -39,6 +82,16 @@ int RunModeCommand(const std::string& command, const Arguments& args) {
     pid_t pid = LiveDaemonPidOrSay();
     if (pid < 0) {
         return kExitNotRunning;
+    }
+    State state;
+    bool known = ReadState(state) && state.pid == pid;
+    if (known && state.mode == "asleep") {
+        // It ignores every signal: nothing sent, nothing created.
+        fprintf(stderr,
+                "vigilerctl: vigilerd (pid %d) sleeps for good (%s) and ignores every signal; it "
+                "must be killed (kill -KILL %d) and started again\n",
+                pid, state.reason.c_str(), pid);
+        return kExitAsleep;
     }
 
     if (command == "pause") {
@@ -56,14 +109,18 @@ int RunModeCommand(const std::string& command, const Arguments& args) {
         return 0;
     }
     if (command == "hibernate") {
-        int fd = open(kHibernateMarker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
+        // Never through a link someone left in /tmp; a marker already there must be one that
+        // the daemon's own test finds.
+        int fd = open(kHibernateMarker, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && (errno != EEXIST || !MarkerPresent())) {
             int error = errno;
             fprintf(stderr, "vigilerctl: cannot create %s: %s\n", kHibernateMarker,
                     strerror(error));
             return kExitFailure;
         }
-        close(fd);
+        if (fd >= 0) {
+            close(fd);
+        }
         if (!Send(pid, SIGHUP, "SIGHUP")) {
             return kExitFailure;
         }
@@ -71,17 +128,11 @@ int RunModeCommand(const std::string& command, const Arguments& args) {
         return 0;
     }
     if (command == "resume") {
-        if (unlink(kHibernateMarker) != 0 && errno != ENOENT) {
-            int error = errno;
-            fprintf(stderr, "vigilerctl: cannot remove %s: %s\n", kHibernateMarker,
-                    strerror(error));
+        if (!known) {
+            fprintf(stderr, "vigilerctl: no state of pid %d in %s; nothing sent\n", pid, kStatePath);
             return kExitFailure;
         }
-        if (!Send(pid, SIGHUP, "SIGHUP")) {
-            return kExitFailure;
-        }
-        printf("vigilerd (pid %d) resumes checking\n", pid);
-        return 0;
+        return Resume(pid, state);
     }
     // stop
     if (!Send(pid, SIGTERM, "SIGTERM")) {

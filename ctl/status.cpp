@@ -1,5 +1,8 @@
 // vigilerctl status: the daemon's state file shown as a table or as JSON, and the exit
 // codes by which an outer watchdog watches the watcher.
+#include <pwd.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -7,25 +10,12 @@
 #include <string>
 
 #include "config/service_table.h"
+#include "core/run_modes.h"
 #include "core/state_file.h"
 #include "ctl/ctl.h"
 #include "platform/config_file.h"
 
 namespace {
-
-struct ServiceState {
-    const char* name;
-    int32_t enabled, lastReturn, currentFails, maxFail, failsForEscalation;
-    long long lastCheck;
-    int32_t dependency;
-};
-
-struct State {
-    std::string mode;
-    int32_t pid, interval;
-    long long started, passStart, passEnd, written;
-    ServiceState services[kSentinelId];
-};
 
 // A time in seconds since the epoch; the library's numbers are 32-bit and would end in 2038.
 long long Seconds(MultiSectionConfigFile& file, const char* key) {
@@ -35,7 +25,8 @@ long long Seconds(MultiSectionConfigFile& file, const char* key) {
     return text.empty() || *end != '\0' ? 0 : value;
 }
 
-// The state file, read with the daemon's own configuration-file library.
+}  // namespace
+
 bool ReadState(State& state) {
     try {
         MultiSectionConfigFile file(kStatePath, false, true, false);
@@ -49,6 +40,12 @@ bool ReadState(State& state) {
         state.passStart = Seconds(file, "PASS_START");
         state.passEnd = Seconds(file, "PASS_END");
         state.written = Seconds(file, "WRITTEN");
+        state.reason = file.GetSectionEntry("REASON");
+        if (state.reason == ConfigBuffer::ENTRY_NOT_FOUND) {
+            state.reason.clear();
+        }
+        state.since = Seconds(file, "SINCE");
+        state.waitEnd = Seconds(file, "WAIT_END");
         for (int index = 0; index < kSentinelId; ++index) {
             ServiceState& service = state.services[index];
             service = ServiceState{daemonConfigs[index].name, -1, -1, 0, -1, -1, 0, -1};
@@ -80,6 +77,19 @@ std::string Clock(long long seconds) {
     return text;
 }
 
+namespace {
+
+// The owner of the hibernation marker, which anyone may create: a name, else the uid; "" when
+// there is no marker.
+std::string MarkerOwner() {
+    struct stat info;
+    if (lstat(kHibernateMarker, &info) != 0) {
+        return "";
+    }
+    struct passwd* user = getpwuid(info.st_uid);
+    return user != nullptr ? user->pw_name : std::to_string(info.st_uid);
+}
+
 const char* Dependency(int32_t held, bool json) {
     if (held == 1) {
         return json ? "true" : "held";
@@ -90,8 +100,19 @@ const char* Dependency(int32_t held, bool json) {
     return json ? "null" : "-";
 }
 
-void PrintTable(const State& state) {
+void PrintTable(const State& state, const std::string& owner) {
     printf("vigilerd pid %d: %s, interval %d s\n", state.pid, state.mode.c_str(), state.interval);
+    if (state.mode == "asleep") {
+        printf("asleep for good since %s (%s)\n", Clock(state.since).c_str(), state.reason.c_str());
+    } else if (state.since > 0) {
+        printf("paused since %s\n", Clock(state.since).c_str());
+    }
+    if (state.waitEnd > 0) {
+        printf("waiting until about %s\n", Clock(state.waitEnd).c_str());
+    }
+    if (!owner.empty()) {
+        printf("%s exists, owner %s\n", kHibernateMarker, owner.c_str());
+    }
     printf("last pass: %s to %s\n\n", Clock(state.passStart).c_str(), Clock(state.passEnd).c_str());
     printf("%-10s %-7s %11s %5s %8s %10s  %-19s  %s\n", "SERVICE", "ENABLED", "LAST_RETURN",
            "FAILS", "MAX_FAIL", "ESCALATION", "LAST_CHECK", "DEPENDENCY");
@@ -121,13 +142,15 @@ std::string JsonString(const std::string& text) {
     return quoted + "\"";
 }
 
-void PrintJson(const State& state) {
+void PrintJson(const State& state, const std::string& owner) {
     // The service names are the daemon's own fixed names and need no escaping.
     printf(
         "{\"pid\":%d,\"mode\":%s,\"interval\":%d,\"started\":%lld,"
-        "\"passStart\":%lld,\"passEnd\":%lld,\"written\":%lld,\"services\":[",
+        "\"passStart\":%lld,\"passEnd\":%lld,\"written\":%lld,\"reason\":%s,\"since\":%lld,"
+        "\"waitEnd\":%lld,\"markerOwner\":%s,\"services\":[",
         state.pid, JsonString(state.mode).c_str(), state.interval, state.started, state.passStart,
-        state.passEnd, state.written);
+        state.passEnd, state.written, state.reason.empty() ? "null" : JsonString(state.reason).c_str(),
+        state.since, state.waitEnd, owner.empty() ? "null" : JsonString(owner).c_str());
     const char* separator = "";
     for (const ServiceState& service : state.services) {
         printf(
@@ -147,17 +170,19 @@ void PrintJson(const State& state) {
 int RunStatus(const Arguments& args) {
     bool json = false;
     int32_t maxAge = -1;
+    int32_t maxPause = -1;
     for (size_t at = 0; at < args.size(); ++at) {
         if (args[at] == "--json") {
             json = true;
-        } else if (args[at] == "--max-age") {
+        } else if (args[at] == "--max-age" || args[at] == "--max-pause") {
             if (at + 1 == args.size()) {
-                fprintf(stderr, "vigilerctl: status: --max-age needs a value\n");
+                fprintf(stderr, "vigilerctl: status: %s needs a value\n", args[at].c_str());
                 return kExitUsage;
             }
-            maxAge = ConfigBuffer::ParseNumber(args[++at]);
-            if (maxAge == ConfigBuffer::VALUE_NOT_FOUND || maxAge < 0) {
-                fprintf(stderr, "vigilerctl: --max-age needs a number of seconds\n");
+            int32_t& limit = args[at] == "--max-age" ? maxAge : maxPause;
+            limit = ConfigBuffer::ParseNumber(args[++at]);
+            if (limit == ConfigBuffer::VALUE_NOT_FOUND || limit < 0) {
+                fprintf(stderr, "vigilerctl: %s needs a number of seconds\n", args[at - 1].c_str());
                 return kExitUsage;
             }
         } else {
@@ -176,17 +201,29 @@ int RunStatus(const Arguments& args) {
         fprintf(stderr, "vigilerctl: no state of pid %d in %s\n", pid, kStatePath);
         return kExitFailure;
     }
-    json ? PrintJson(state) : PrintTable(state);
-    // Hibernation and the wait are chosen pauses; a running (or sleeping) daemon must pass.
+    std::string owner = MarkerOwner();
+    json ? PrintJson(state, owner) : PrintTable(state, owner);
+    if (state.mode == "asleep") {
+        fprintf(stderr, "vigilerctl: vigilerd (pid %d) sleeps for good (%s); it checks nothing until "
+                "it is killed and started again\n", pid, state.reason.c_str());
+        return kExitAsleep;
+    }
+    // Hibernation and the wait are chosen pauses, which only --max-pause limits; a running
+    // daemon must pass.
+    long long now = time(nullptr);
     bool pausing = state.mode == "hibernating" || state.mode == "waiting";
     if (maxAge >= 0 && !pausing) {
         long long since = state.passEnd > 0 ? state.passEnd : state.started;
-        long long age = static_cast<long long>(time(nullptr)) - since;
-        if (age > maxAge) {
+        if (now - since > maxAge) {
             fprintf(stderr, "vigilerctl: the last pass of vigilerd ended %lld s ago (limit %d s)\n",
-                    age, maxAge);
+                    now - since, maxAge);
             return kExitStale;
         }
+    }
+    if (maxPause >= 0 && pausing && now - state.since > maxPause) {
+        fprintf(stderr, "vigilerctl: vigilerd has been %s for %lld s (limit %d s)\n",
+                state.mode.c_str(), now - state.since, maxPause);
+        return kExitStale;
     }
     return 0;
 }

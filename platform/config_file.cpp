@@ -2,6 +2,10 @@
 // Owns the file syntax, value parsing and the absent-value sentinels every reader tests for.
 #include "platform/config_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -46,10 +50,17 @@ std::string Unquote(const std::string& value) {
 template <typename LineFn>
 void ForEachLine(const std::string& path, LineFn line) {
     int number = 0;
-    FILE* stream = fopen(path.c_str(), "re");
+    int fd = OpenRegularFile(path);
+    FILE* stream = fd < 0 ? nullptr : fdopen(fd, "r");
     if (stream == nullptr) {
         int error = errno;
-        throw std::runtime_error("cannot open " + path + ": " + strerror(error));
+        if (fd >= 0) {
+            close(fd);
+        }
+        // A directory, FIFO, socket or device reads as unreadable, as a directory always did.
+        bool opened = error == 0 || error == EISDIR;
+        throw std::runtime_error((opened ? "cannot read " : "cannot open ") + path + ": " +
+                                 (error == 0 ? "not a regular file" : strerror(error)));
     }
     char* buffer = nullptr;
     size_t capacity = 0;
@@ -96,6 +107,23 @@ bool SplitEntry(const std::string& line, std::string& key, std::string& value) {
 }
 
 }  // namespace
+
+int OpenRegularFile(const std::string& path) {
+    // Opened without waiting: a FIFO would otherwise block until a writer comes, for ever.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info = {};
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        errno = S_ISDIR(info.st_mode) ? EISDIR : 0;
+        return -1;
+    }
+    return fd;
+}
 
 std::string ConfigBuffer::GetEntry(const std::string& key) const {
     auto found = entries_.find(key);

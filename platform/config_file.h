@@ -8,6 +8,11 @@
 #include <utility>
 #include <vector>
 
+// Opens a regular file for reading, close-on-exec, without ever blocking on the way: a FIFO,
+// socket, device or directory is refused. -1 on failure, with errno EISDIR
+// for a directory and 0 for the others.
+int OpenRegularFile(const std::string& path);
+
 // Parsed entries of one file (or of one section) and their lookups.
 class ConfigBuffer {
 public:

@@ -195,7 +195,7 @@ TEST_F(Ctl, StateFileAndStatus) {
     const std::string t = "=[1-9][0-9]*\n";  // a time
     EXPECT_TRUE(std::regex_search(
         state, std::regex("^\\[vigilerd\\]\nPID=" + pid + "\nMODE=running\nINTERVAL=1\nSTARTED" + t +
-                          "PASS_START" + t + "PASS_END" + t + "WRITTEN" + t + "\n\\[ppp\\]\nENABLED=0\n"
+                          "PASS_START" + t + "PASS_END" + t + "WRITTEN" + t + "REASON=\nSINCE=0\nWAIT_END=0\n\n\\[ppp\\]\nENABLED=0\n"
                           "[\\s\\S]*\\[ntp\\]\nENABLED=1\nLAST_RETURN=-1\nCURRENT_FAILS=0\nMAX_FAIL=2\n"
                           "FAILS_FOR_ESCALATION=-1\nLAST_CHECK" + t + "DEPENDENCY_HELD=0\n\n\\[httpd\\]\n"
                           "ENABLED=1\nLAST_RETURN=0\nCURRENT_FAILS=0\nMAX_FAIL=3\nFAILS_FOR_ESCALATION=7\n"
@@ -206,7 +206,8 @@ TEST_F(Ctl, StateFileAndStatus) {
     EXPECT_TRUE(std::regex_match(
         Run("status --json").output,
         std::regex("\\{\"pid\":" + pid + ",\"mode\":\"running\",\"interval\":1,\"started\":[0-9]+,"
-                   "\"passStart\":[0-9]+,\"passEnd\":[0-9]+,\"written\":[0-9]+,\"services\":\\[\\{"
+                   "\"passStart\":[0-9]+,\"passEnd\":[0-9]+,\"written\":[0-9]+,\"reason\":null,\"since\":0,"
+                   "\"waitEnd\":0,\"markerOwner\":null,\"services\":\\[\\{"
                    "\"name\":\"ppp\",\"enabled\":false,.*\\{\"name\":\"httpd\",\"enabled\":true,"
                    "\"lastReturn\":0,\"currentFails\":0,\"maxFail\":3,\"failsForEscalation\":7,"
                    "\"lastCheck\":[1-9][0-9]*,\"dependencyHeld\":true\\},.*\\]\\}\n")));
@@ -250,9 +251,82 @@ TEST_F(Ctl, ModeCommandsReachTheDaemon) {
     auto reset = std::find(log.begin(), log.end(), "Info: Hibernate mode has been reset");
     EXPECT_EQ(std::find(std::find(log.begin(), reset, Split(cases[0][2])[2]), reset, kStarted),
               reset);
-    EXPECT_EQ(Run("stop").output,
-              "vigilerctl: vigilerd is not running: no pid file /var/run/vigilerd.pid\n");
-    EXPECT_TRUE(box.Alive());
 }
+
+// Shell text run in the box against a daemon that has started, and its whole output with the
+// daemon's pid as PID, times as T and numbers of seconds as N.
+struct EdgeCase {
+    const char* name;
+    const char* interval;  // CHECK_INTERVAL
+    const char* script;
+    const char* output;
+};
+
+class Edges : public Ctl, public ::testing::WithParamInterface<EdgeCase> {};
+
+TEST_P(Edges, ToolAndDaemon) {
+    const EdgeCase& c = GetParam();
+    box.Prepare(std::string("sed -i s/INTERVAL=1/INTERVAL=") + c.interval + "/ /etc/vigilerd.conf")
+        .Start();
+    ASSERT_TRUE(StateHas("MODE=running"));
+    std::string out = box.Exec(std::string("s=/var/run/vigilerd.state\n") + c.script).output;
+    for (const auto& [from, to] : {std::pair<std::string, const char*>{std::to_string(box.Pid()), "PID"},
+                                   {"[0-9-]{10} [0-9:]{8}", "T"}, {"[0-9]+ s\\b", "N s"}})
+        out = std::regex_replace(out, std::regex("\\b" + from), to);
+    EXPECT_EQ(out, c.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Box, Edges,
+    ::testing::Values(
+        // One instance: a second start touches no file; arguments are refused before any.
+        EdgeCase{"SecondStart", "0",
+                 "f=\"/var/run/vigilerd.pid $s /var/log/vigilerd.log\"; a=$(cat $f | md5sum)\n"
+                 "for arg in --version --help -x ''; do timeout 5 vigilerd $arg; echo $?; done\n"
+                 "[ \"$(cat $f | md5sum)\" = \"$a\" ] && vigilerctl status >/dev/null && echo same",
+                 "vigilerd 1.0.0\n0\nusage: vigilerd [--version | --help]\n0\nusage: vigilerd "
+                 "[--version | --help]\n64\nvigilerd: already running as pid PID\n1\nsame\n"},
+        // Asleep after SIGTERM, without its pid file: found, and every command refused.
+        EdgeCase{"Stopped", "1",
+                 "kill -TERM $(cat /var/run/vigilerd.pid)\n"
+                 "until grep -q REASON=stopped $s; do sleep 0.1; done\n"
+                 "for c in pause hibernate resume; do vigilerctl $c 2>/dev/null; echo \"$c $?\"; done\n"
+                 "[ -e /tmp/hibernateMode ] || echo no marker\n"
+                 "vigilerctl stop; vigilerctl status >/tmp/out; echo $?; sed -n 2p /tmp/out",
+                 "pause 5\nhibernate 5\nresume 5\nno marker\nvigilerctl: vigilerd (pid PID) sleeps "
+                 "for good (stopped) and ignores every signal; it must be killed (kill -KILL PID) "
+                 "and started again\nvigilerctl: vigilerd (pid PID) sleeps for good (stopped); it "
+                 "checks nothing until it is killed and started again\n5\nasleep for good since T "
+                 "(stopped)\n"},
+        // resume sends nothing to a daemon that does not hibernate; hibernation and the wait
+        // show since when, and --max-pause limits them.
+        EdgeCase{"Pauses", "1",
+                 "vigilerctl resume; vigilerctl pause >/dev/null\n"
+                 "until grep -q MODE=waiting $s; do sleep 0.1; done\n"
+                 "touch /tmp/hibernateMode; vigilerctl resume; [ -e /tmp/hibernateMode ] || echo gone\n"
+                 "ln -s /none /tmp/hibernateMode; vigilerctl hibernate; echo $?; rm /tmp/hibernateMode\n"
+                 "vigilerctl hibernate >/dev/null; chown nobody /tmp/hibernateMode\n"
+                 "until grep -q MODE=hibernating $s; do sleep 0.1; done; vigilerctl status | head -4\n"
+                 "while vigilerctl status --max-pause 0 >/dev/null 2>&1; do sleep 0.2; done\n"
+                 "vigilerctl status --max-pause 0 >/dev/null; echo $?; grep -c 'Wait mode' /var/log/vigilerd.log",
+                 "vigilerd (pid PID) is not hibernating, nothing sent\nremoved /tmp/hibernateMode\n"
+                 "vigilerd (pid PID) is not hibernating, nothing sent; it resumes checking after its "
+                 "wait, at about T (in N s)\ngone\nvigilerctl: cannot create /tmp/hibernateMode: No "
+                 "such file or directory\n1\nvigilerd pid PID: hibernating, interval N s\npaused "
+                 "since T\nwaiting until about T\n/tmp/hibernateMode exists, owner nobody\n"
+                 "vigilerctl: vigilerd has been hibernating for N s (limit N s)\n3\n1\n"},
+        // The limits' exact boundaries: 5 s is not more than 5 s.
+        EdgeCase{"Limits", "0",
+                 "lim() { t=$(date +%s); sed -i \"s/^MODE=.*/MODE=$1/;s/^$2=.*/$2=$((t - 5))/\" $s\n"
+                 "  r=$1; for n in 5 4; do vigilerctl status --max-$3 $n >/dev/null 2>&1; r=\"$r $?\"; done\n"
+                 "  [ \"$(date +%s)\" = \"$t\" ] && echo \"$r\"; }\n"
+                 "until lim running PASS_END age; do :; done; until lim hibernating SINCE pause; do :; done",
+                 "running 0 3\nhibernating 0 3\n"},
+        // check reads FIFOs as unreadable files instead of waiting for a writer.
+        EdgeCase{"FifoCheck", "0",
+                 "mkdir -p /tmp/r/etc/sysconfig; mkfifo /tmp/r/etc/vigilerd.conf /tmp/r/etc/sysconfig/rc.conf\n"
+                 "timeout 10 vigilerctl check --root /tmp/r >/dev/null; echo $?",
+                 "2\n"}),
+    [](const ::testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
 
 }  // namespace e2e::scenario

@@ -19,6 +19,7 @@ struct StartCase {
     std::string prepare;   // shell text run in the box before the daemon starts
     std::string messages;  // the log, "|" between messages; with "...", only its start
     const char* stderrText;
+    const char* reason = "";  // of a daemon asleep for good, in the state file
 };
 
 // The log after start-up (appended to an older one, every line with the time and the daemon's
@@ -57,6 +58,8 @@ TEST_P(StartUp, LogsThisAndGoesOnOrSleeps) {
         std::this_thread::sleep_for(milliseconds(1500));
     EXPECT_TRUE(asleep ? box.LogText() == before : box.WaitForMessage(kAsleep) > 0);
     EXPECT_TRUE(asleep || !box.Exists("/var/run/vigilerd.pid"));
+    std::string reason = "\nREASON=" + std::string(asleep ? c.reason : "stopped") + "\n";
+    EXPECT_TRUE(WaitUntil([&] { return box.Read("/var/run/vigilerd.state").find(reason) != std::string::npos; }));
     EXPECT_EQ(box.ProcField("State").substr(0, 1), "S");
 }
 
@@ -86,25 +89,36 @@ INSTANTIATE_TEST_SUITE_P(
                   "Info: started", ""},
         StartCase{"IntervalZero", "sed -i s/INTERVAL=1/INTERVAL=0/ /etc/vigilerd.conf",
                   std::string("Info: started") + kAllOff, ""},
-        StartCase{"NoSettings", "rm /etc/vigilerd.conf",
-                  "Info: started|Error: failed to open /etc/vigilerd.conf, going to sleep", ""},
-        StartCase{"NoRcConf", "rm /etc/sysconfig/rc.conf",
+        // A FIFO, a device or a directory reads as a file that cannot be read, at once.
+        StartCase{"NoSettings", "rm /etc/vigilerd.conf && mkfifo /etc/vigilerd.conf",
+                  "Info: started|Error: failed to open /etc/vigilerd.conf, going to sleep", "",
+                  "settings"},
+        StartCase{"NoRcConf", "rm /etc/sysconfig/rc.conf && mkfifo /etc/sysconfig/rc.conf",
                   "Info: started|Error: failed to open /etc/sysconfig/rc.conf|Warning: Sleeping "
                   "forever",
+                  "", "rc-conf"},
+        StartCase{"NoFiles",
+                  "rm /run/interfaces /etc/vigilerd/httpd && mkfifo /run/interfaces "
+                  "/etc/vigilerd/httpd && ln -sf /dev/null /etc/vigilerd/ntp",
+                  std::string("Info: started") + kAllOff +
+                      "|Error: failed to open /var/run/interfaces|Error: Catched exception: "
+                      "cannot read /etc/vigilerd/ntp: not a regular file|Error: Catched "
+                      "exception: cannot read /etc/vigilerd/httpd: not a regular file|...",
                   ""},
-        StartCase{"SwitchedOff", "echo START_VIGILERD=false >/etc/sysconfig/rc.conf",
-                  "Info: started|Warning: Sleeping forever", ""},
+        StartCase{"SwitchedOff", "echo START_VIGILERD=True >/etc/sysconfig/rc.conf",
+                  "Info: started|Warning: Sleeping forever", "", "disabled"},
         StartCase{"NoSwitch", "echo START_HTTPD=true >/etc/sysconfig/rc.conf",
                   "Info: started|Error: Error: Entry START_VIGILERD not found rc.conf "
                   "file.|Warning: Sleeping forever",
-                  ""},
+                  "", "disabled"},
         StartCase{"PidFileBlocked", "mkdir /run/vigilerd.pid",
                   "Fatal Error: Could not open pidfile /var/run/vigilerd.pid. (21 = Is a "
                   "directory)|Warning: Sleeping forever",
-                  ""},
+                  "", "pid-file"},
         StartCase{"LogBlocked", "mkdir /var/log/vigilerd.log", "",
                   "Fatal Error: Could not open logfile /var/log/vigilerd.log. (21 = Is a "
-                  "directory)\nWarning: Sleeping forever\n"}),
+                  "directory)\nWarning: Sleeping forever\n",
+                  "log-file"}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });
 
 }  // namespace e2e::scenario
