@@ -35,9 +35,11 @@ TEST_F(BoxTest, EveryDependencyForm) {
     box.Place("/etc/vigilerd.conf", "CHECK_INTERVAL=0\n");
     box.Prepare("ip addr add 10.77.0.1/24 dev wan0").Start();
     ASSERT_TRUE(WaitForStartUp(box));
-    for (int phase = 0; phase < 2; ++phase) {
+    // The last phase: as the second, with an empty VIRT_WAN, which is a known name.
+    for (int phase = 0; phase < 3; ++phase) {
         std::vector<Lines> lines;
-        for (const auto& [name, dependsOn, results] : rows) {
+        for (auto [name, dependsOn, results] : rows) {
+            results += results[1];
             Lines waits = {"Debug: Dependancy not solved: /etc/vigilerd/scripts/" + name +
                            ". continue."};
             if (results[phase] != 'W' && results[phase] != 'R')
@@ -48,6 +50,14 @@ TEST_F(BoxTest, EveryDependencyForm) {
         }
         if (phase == 1)
             box.Exec("ip addr del 10.77.0.1/24 dev wan0; ip addr add 10.78.0.1/24 dev wlan0");
+        if (phase == 2) {  // an empty VIRT_WAN, read again when hibernation ends
+            box.Exec("echo VIRT_WAN= >/run/interfaces; touch /tmp/hibernateMode");
+            box.Signal(SIGHUP);
+            ASSERT_GT(box.WaitForMessage("Info: Hibernate mode has been set"), 0);
+            box.Exec("rm /tmp/hibernateMode");
+            box.Signal(SIGHUP);
+            ASSERT_TRUE(box.WaitForCount(kRcPass, 2));
+        }
         box.Signal(SIGALRM);
         EXPECT_EQ(WaitForPasses(box, phase + 1).back(), Pass(lines)) << "phase " << phase;
     }

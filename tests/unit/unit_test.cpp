@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <regex>
 
 #include "config/return_lists.h"
 #include "platform/config_file.h"
@@ -130,14 +131,19 @@ TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
         {"/bin/echo a-b c.d e_f g+h i=j k:l m,n o@p q%r /s/", dir + "/script status",
          dir + "/bare x", dir + "/closed", dir + "/killed", dir + "/missing status", dir,
          "/bin/false"},
-        {"/bin/echo  two", "/bin/echo end ", "/bin/echo $0 ~ *", "/bin/echo a;/bin/echo b",
-         "/bin/echo a >/dev/null", "/bin/echo done", "echo relative", ""}};
+        // One row per kind of character the shell expands or interprets.
+        {"/bin/echo  two", "/bin/echo end ", "/bin/echo $0", "/bin/echo ~", "/bin/echo /*",
+         "/bin/echo /bi?", "/bin/echo /[b]in", "/bin/echo \"q\"", "/bin/echo 'q'",
+         "/bin/echo a;/bin/echo b", "/bin/echo a >/dev/null", "/bin/cat </dev/null",
+         "/bin/echo a&&/bin/echo b", "/bin/echo a|/bin/cat", "/bin/echo a\\b", "/bin/echo `id -u`",
+         "/bin/echo a #b", "/bin/echo done", "echo relative", ""}};
     for (int plain : {1, 0}) {
         for (const std::string& line : lines[plain ? 0 : 1]) {
             std::vector<std::string> argv;
             EXPECT_EQ(SplitPlainCommand(line, argv), plain == 1) << line;
             std::string direct, shell;
-            int code = System("exec /bin/sh -c '" + line + "'", shell);
+            std::string quoted = std::regex_replace(line, std::regex("'"), "'\\''");
+            int code = System("exec /bin/sh -c '" + quoted + "'", shell);
             EXPECT_EQ(System(line, direct), code) << line;
             if (plain && shell.size() > 11 && shell.substr(shell.size() - 11) == "Terminated\n")
                 shell.resize(shell.size() - 11);
