@@ -1,6 +1,7 @@
 #!/bin/sh
 # A release build installed with DESTDIR and packaged with CPack: the same files in both, the
-# package's conffiles, the man pages clean under mandoc, the systemd unit verified.
+# package's conffiles, hardening, lintian, the man pages clean under mandoc, the systemd unit
+# verified; then the default prefix, whose configuration and init files still go to /etc.
 # Usage: check_package.sh SOURCE_DIR WORK_DIR
 set -eu
 src=$1 work=$2
@@ -19,9 +20,10 @@ dpkg-deb -x "$deb" "$work/deb" && dpkg-deb -e "$deb" "$work/control"
 services="ppp dhclient ipsec dhcpd_lan named ntpd ntp httpd voice vpnd ipsecd stats tftpd"
 man="man5/vigilerd.conf.5 man5/vigilerd-service.5 man8/vigilerd.8 man8/vigilerctl.8"
 printf '%s\n' ./usr/sbin/vigilerd ./usr/sbin/vigilerctl ./etc/vigilerd.conf ./etc/init.d/vigilerd \
-    ./etc/logrotate.d/vigilerd ./usr/lib/systemd/system/vigilerd.service \
-    ./usr/share/doc/vigilerd/copyright ./usr/share/doc/vigilerd/examples/rc.conf \
-    ./usr/share/doc/vigilerd/examples/vigilerd.procd $(printf './usr/share/man/%s\n' $man) \
+    ./etc/logrotate.d/vigilerd ./lib/systemd/system/vigilerd.service \
+    ./usr/share/doc/vigilerd/copyright ./usr/share/doc/vigilerd/changelog.gz \
+    ./usr/share/doc/vigilerd/examples/rc.conf ./usr/share/doc/vigilerd/examples/vigilerd.procd \
+    ./usr/share/lintian/overrides/vigilerd $(printf './usr/share/man/%s.gz\n' $man) \
     $(printf './etc/vigilerd/%s\n' $services) | sort >"$work/expected"
 for tree in root deb; do
     (cd "$work/$tree" && find . -type f | sort) >"$work/$tree.files"
@@ -33,13 +35,34 @@ sort "$work/control/conffiles" | diff -u "$work/conffiles.expected" - || fail co
 for f in etc/vigilerd.conf etc/vigilerd/httpd; do cmp "$src/$f" "$work/deb/$f" || fail "$f"; done
 [ -x "$work/deb/etc/init.d/vigilerd" ] || fail "init script not executable"
 grep -q '^Version: 1.0.0$' "$work/control/control" || fail "package version"
+for bin in vigilerd vigilerctl; do
+    elf=$(readelf -hdsW "$work/deb/usr/sbin/$bin")
+    for mark in 'DYN (Position-Independent' 'Flags: NOW' __stack_chk_fail '__[a-z]*_chk@'; do
+        echo "$elf" | grep -q "$mark" || fail "$bin is not hardened: no $mark"
+    done
+done
+# No error, no warning, and no hardening hint.
+out=$(lintian -I "$deb" 2>&1 | grep -E '^[EW]:|hardening') || true
+[ -z "$out" ] || fail "lintian: $out"
 
-out=$(mandoc -T lint "$work"/deb/usr/share/man/man*/* 2>&1) || true
+out=$(mandoc -T lint "$src"/man/* 2>&1) || true
 [ -z "$out" ] || fail "mandoc: $out"
 # Every complaint but the programs not being installed on this machine counts.
 if command -v systemd-analyze >/dev/null; then
-    out=$(systemd-analyze verify --man=no "$work/deb/usr/lib/systemd/system/vigilerd.service" 2>&1 |
+    out=$(systemd-analyze verify --man=no "$work/deb/lib/systemd/system/vigilerd.service" 2>&1 |
         grep -v 'Command /usr/sbin/vigiler[a-z]* is not executable') || true
     [ -z "$out" ] || fail "systemd-analyze: $out"
 fi
+
+# The default prefix: programs under it, configuration and init files where they are read.
+out=$(cmake -S "$src" -B "$work/build" -UCMAKE_INSTALL_PREFIX -DCMAKE_INSTALL_PREFIX=/usr/local)
+echo "$out" | grep -q 'init script /etc/init.d/vigilerd,' || fail "configure does not say where"
+DESTDIR="$work/local" cmake --install "$work/build" >/dev/null
+for f in usr/local/sbin/vigilerd etc/vigilerd.conf etc/vigilerd/httpd etc/init.d/vigilerd \
+    etc/systemd/system/vigilerd.service; do
+    [ -f "$work/local/$f" ] || fail "default prefix: no /$f"
+done
+grep -q '^DAEMON=/usr/local/sbin/vigilerd$' "$work/local/etc/init.d/vigilerd" &&
+    grep -q '^ExecStart=/usr/local/sbin/vigilerd$' "$work/local/etc/systemd/system/vigilerd.service" ||
+    fail "the init files do not call /usr/local/sbin"
 echo "package and install tree: $(wc -l <"$work/expected") files, $(wc -l <"$work/conffiles.expected") conffiles"
