@@ -129,7 +129,8 @@ int RunModeCommand(const std::string& command, const Arguments& args) {
     }
     if (command == "resume") {
         if (!known) {
-            fprintf(stderr, "vigilerctl: no state of pid %d in %s; nothing sent\n", pid, kStatePath);
+            fprintf(stderr, "vigilerctl: no state of pid %d in %s; nothing sent\n", pid,
+                    kStatePath);
             return kExitFailure;
         }
         return Resume(pid, state);

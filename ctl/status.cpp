@@ -149,8 +149,9 @@ void PrintJson(const State& state, const std::string& owner) {
         "\"passStart\":%lld,\"passEnd\":%lld,\"written\":%lld,\"reason\":%s,\"since\":%lld,"
         "\"waitEnd\":%lld,\"markerOwner\":%s,\"services\":[",
         state.pid, JsonString(state.mode).c_str(), state.interval, state.started, state.passStart,
-        state.passEnd, state.written, state.reason.empty() ? "null" : JsonString(state.reason).c_str(),
-        state.since, state.waitEnd, owner.empty() ? "null" : JsonString(owner).c_str());
+        state.passEnd, state.written,
+        state.reason.empty() ? "null" : JsonString(state.reason).c_str(), state.since,
+        state.waitEnd, owner.empty() ? "null" : JsonString(owner).c_str());
     const char* separator = "";
     for (const ServiceState& service : state.services) {
         printf(
@@ -204,8 +205,10 @@ int RunStatus(const Arguments& args) {
     std::string owner = MarkerOwner();
     json ? PrintJson(state, owner) : PrintTable(state, owner);
     if (state.mode == "asleep") {
-        fprintf(stderr, "vigilerctl: vigilerd (pid %d) sleeps for good (%s); it checks nothing until "
-                "it is killed and started again\n", pid, state.reason.c_str());
+        fprintf(stderr,
+                "vigilerctl: vigilerd (pid %d) sleeps for good (%s); it checks nothing until "
+                "it is killed and started again\n",
+                pid, state.reason.c_str());
         return kExitAsleep;
     }
     // Hibernation and the wait are chosen pauses, which only --max-pause limits; a running

@@ -35,11 +35,9 @@ sort "$work/control/conffiles" | diff -u "$work/conffiles.expected" - || fail co
 for f in etc/vigilerd.conf etc/vigilerd/httpd; do cmp "$src/$f" "$work/deb/$f" || fail "$f"; done
 [ -x "$work/deb/etc/init.d/vigilerd" ] || fail "init script not executable"
 grep -q '^Version: 1.0.0$' "$work/control/control" || fail "package version"
-for bin in vigilerd vigilerctl; do
-    elf=$(readelf -hdsW "$work/deb/usr/sbin/$bin")
-    for mark in 'DYN (Position-Independent' 'Flags: NOW' __stack_chk_fail '__[a-z]*_chk@'; do
-        echo "$elf" | grep -q "$mark" || fail "$bin is not hardened: no $mark"
-    done
+for mark in 'DYN (Position-Independent' 'Flags: NOW' __stack_chk_fail '__[a-z]*_chk@'; do
+    for bin in vigilerd vigilerctl; do readelf -hdsW "$work/deb/usr/sbin/$bin" | grep -q "$mark" ||
+        fail "$bin is not hardened: no $mark"; done
 done
 # No error, no warning, and no hardening hint.
 out=$(lintian -I "$deb" 2>&1 | grep -E '^[EW]:|hardening') || true
@@ -59,9 +57,7 @@ out=$(cmake -S "$src" -B "$work/build" -UCMAKE_INSTALL_PREFIX -DCMAKE_INSTALL_PR
 echo "$out" | grep -q 'init script /etc/init.d/vigilerd,' || fail "configure does not say where"
 DESTDIR="$work/local" cmake --install "$work/build" >/dev/null
 for f in usr/local/sbin/vigilerd etc/vigilerd.conf etc/vigilerd/httpd etc/init.d/vigilerd \
-    etc/systemd/system/vigilerd.service; do
-    [ -f "$work/local/$f" ] || fail "default prefix: no /$f"
-done
+    etc/systemd/system/vigilerd.service; do [ -f "$work/local/$f" ] || fail "no /$f"; done
 grep -q '^DAEMON=/usr/local/sbin/vigilerd$' "$work/local/etc/init.d/vigilerd" &&
     grep -q '^ExecStart=/usr/local/sbin/vigilerd$' "$work/local/etc/systemd/system/vigilerd.service" ||
     fail "the init files do not call /usr/local/sbin"

@@ -188,7 +188,6 @@ TEST_F(Ctl, StateFileAndStatus) {
               Service("httpd", "DEPENDS_ON=variable START_HTTPD true\nMAX_FAIL=3\n"
                                "FAILS_FOR_ESCALATION=7\nESCALATION_CMD=reboot\n"));
     box.Place("/etc/vigilerd/ntp", Service("ntp", "DEPENDS_ON=variable START_NTP no\nMAX_FAIL=2\n"));
-    ScriptStatus(box, "httpd", "0|0|0 sleep 8");  // the third pass stays open: its end grows old
     box.Start();
     ASSERT_TRUE(box.WaitForCount(kTerminated, 1));
     std::string pid = std::to_string(box.Pid()), state = box.Read(kState);
@@ -211,8 +210,6 @@ TEST_F(Ctl, StateFileAndStatus) {
                    "\"name\":\"ppp\",\"enabled\":false,.*\\{\"name\":\"httpd\",\"enabled\":true,"
                    "\"lastReturn\":0,\"currentFails\":0,\"maxFail\":3,\"failsForEscalation\":7,"
                    "\"lastCheck\":[1-9][0-9]*,\"dependencyHeld\":true\\},.*\\]\\}\n")));
-    EXPECT_TRUE(WaitUntil([&] { return Run("status --max-age 2").code == 3; }));
-    EXPECT_EQ(Run("status --max-age 3600").code, 0);
     box.Write("/var/run/vigilerd.pid", "1\n");
     EXPECT_EQ(Run("status").output,
               "vigilerctl: vigilerd is not running: pid 1 of /var/run/vigilerd.pid is not vigilerd\n");
@@ -221,36 +218,6 @@ TEST_F(Ctl, StateFileAndStatus) {
     int passes = box.Count(kTerminated);
     ASSERT_TRUE(box.WaitForCount(kTerminated, passes + 3, seconds(30)));
     EXPECT_EQ(box.Count("Warning: could not write /var/run/vigilerd.state (21 = Is a directory)"), 1);
-}
-
-// Hibernation and the pause refuse the ticks; waking up reads rc.conf at once, then checks.
-TEST_F(Ctl, ModeCommandsReachTheDaemon) {
-    box.Start();
-    ASSERT_TRUE(StateHas("MODE=running"));
-    const std::string tick = kTick + std::string("|Info: scheduled for test loop but ");
-    const std::vector<Lines> cases = {
-        // command, exit code, log lines in this order, mode
-        {"hibernate", "0", "Info: Hibernate mode has been set|" + tick + "hibernate mode is set",
-         "hibernating"},
-        {"pause", "1", "", "hibernating"},  // the marker would turn it into hibernation
-        {"resume", "0",
-         "Info: Hibernate mode has been reset|" + std::string(kRcPass) + "|" + kStarted, "running"},
-        {"pause", "0", "Info: Wait mode has been set (40 seconds)|" + tick + "waiting mode is set",
-         "waiting"},
-        {"stop", "0", "Info: got sleep signal. Ignoring all signals and going to sleep", "asleep"}};
-    for (const Lines& c : cases) {
-        SCOPED_TRACE(c[0]);
-        int at = static_cast<int>(box.Messages().size()) - 1;
-        EXPECT_EQ(Run(c[0]).code, std::stoi(c[1]));
-        for (const std::string& line : Split(c[2]))
-            ASSERT_GT(at = box.WaitForMessage(line, kWait, at + 1), 0) << line;
-        EXPECT_TRUE(StateHas("MODE=" + c[3] + "\n")) << box.Read(kState);
-        EXPECT_EQ(box.Exists(kMarker), c[3] == "hibernating");
-    }
-    Lines log = box.Messages();  // no pass from the first refused tick to the wake-up
-    auto reset = std::find(log.begin(), log.end(), "Info: Hibernate mode has been reset");
-    EXPECT_EQ(std::find(std::find(log.begin(), reset, Split(cases[0][2])[2]), reset, kStarted),
-              reset);
 }
 
 // Shell text run in the box against a daemon that has started, and its whole output with the
@@ -280,12 +247,30 @@ INSTANTIATE_TEST_SUITE_P(
     Box, Edges,
     ::testing::Values(
         // One instance: a second start touches no file; arguments are refused before any.
+        // check reads FIFOs as unreadable files instead of waiting for a writer.
         EdgeCase{"SecondStart", "0",
                  "f=\"/var/run/vigilerd.pid $s /var/log/vigilerd.log\"; a=$(cat $f | md5sum)\n"
                  "for arg in --version --help -x ''; do timeout 5 vigilerd $arg; echo $?; done\n"
-                 "[ \"$(cat $f | md5sum)\" = \"$a\" ] && vigilerctl status >/dev/null && echo same",
+                 "[ \"$(cat $f | md5sum)\" = \"$a\" ] && vigilerctl status >/dev/null && echo same\n"
+                 "mkdir -p /tmp/r/etc/sysconfig; mkfifo /tmp/r/etc/vigilerd.conf /tmp/r/etc/sysconfig/"
+                 "rc.conf; timeout 10 vigilerctl check --root /tmp/r >/dev/null; echo $?",
                  "vigilerd 1.0.0\n0\nusage: vigilerd [--version | --help]\n0\nusage: vigilerd "
-                 "[--version | --help]\n64\nvigilerd: already running as pid PID\n1\nsame\n"},
+                 "[--version | --help]\n64\nvigilerd: already running as pid PID\n1\nsame\n2\n"},
+        // Hibernation refuses the ticks, and the pause with it; waking up reads rc.conf at
+        // once, then checks. The pause, then stop.
+        EdgeCase{"Modes", "1",
+                 "l=/var/log/vigilerd.log; log() { sed -n \"/$1/,\\$p\" $l | sed 's/^[^]]*] //'; }\n"
+                 "vigilerctl hibernate; until grep -q 'but hibernate mode' $l; do sleep 0.1; done\n"
+                 "vigilerctl pause; echo $?; vigilerctl resume; until log reset | grep -q Thread; do "
+                 "sleep 0.1; done; log 'but hibernate' | sed '/reset/q' | grep -c 'Stati started'\n"
+                 "log reset | head -2; vigilerctl pause; until grep -q MODE=waiting $s; do sleep 0.1; "
+                 "done\nvigilerctl stop >/dev/null; until grep -q REASON=stopped $s; do sleep 0.1; done; "
+                 "tail -1 $l | sed 's/^[^]]*] //'",
+                 "vigilerd (pid PID) hibernates until vigilerctl resume\nvigilerctl: /tmp/hibernateMode "
+                 "exists, so SIGHUP would hibernate; use resume or remove it\n1\nvigilerd (pid PID) "
+                 "resumes checking\n0\nInfo: Hibernate mode has been reset\nInfo: (Re)reading "
+                 "rc.conf.\nvigilerd (pid PID) pauses checking for 40 seconds\nInfo: got sleep signal. "
+                 "Ignoring all signals and going to sleep\n"},
         // Asleep after SIGTERM, without its pid file: found, and every command refused.
         EdgeCase{"Stopped", "1",
                  "kill -TERM $(cat /var/run/vigilerd.pid)\n"
@@ -321,12 +306,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "  r=$1; for n in 5 4; do vigilerctl status --max-$3 $n >/dev/null 2>&1; r=\"$r $?\"; done\n"
                  "  [ \"$(date +%s)\" = \"$t\" ] && echo \"$r\"; }\n"
                  "until lim running PASS_END age; do :; done; until lim hibernating SINCE pause; do :; done",
-                 "running 0 3\nhibernating 0 3\n"},
-        // check reads FIFOs as unreadable files instead of waiting for a writer.
-        EdgeCase{"FifoCheck", "0",
-                 "mkdir -p /tmp/r/etc/sysconfig; mkfifo /tmp/r/etc/vigilerd.conf /tmp/r/etc/sysconfig/rc.conf\n"
-                 "timeout 10 vigilerctl check --root /tmp/r >/dev/null; echo $?",
-                 "2\n"}),
+                 "running 0 3\nhibernating 0 3\n"}),
     [](const ::testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
 
 }  // namespace e2e::scenario
