@@ -40,6 +40,7 @@ for mark in 'DYN (Position-Independent' 'Flags: NOW' __stack_chk_fail '__[a-z]*_
         fail "$bin is not hardened: no $mark"; done
 done
 # No error, no warning, and no hardening hint.
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps test)"
 out=$(lintian -I "$deb" 2>&1 | grep -E '^[EW]:|hardening') || true
 [ -z "$out" ] || fail "lintian: $out"
 
