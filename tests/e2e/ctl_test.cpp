@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
         // check reads FIFOs as unreadable files instead of waiting for a writer.
         EdgeCase{"SecondStart", "0",
                  "f=\"/var/run/vigilerd.pid $s /var/log/vigilerd.log\"; a=$(cat $f | md5sum)\n"
-                 "for arg in --version --help -x ''; do timeout 5 vigilerd $arg; echo $?; done\n"
+                 "for arg in --version --help -x ''; do timeout -s KILL 5 vigilerd $arg; echo $?; done\n"
                  "[ \"$(cat $f | md5sum)\" = \"$a\" ] && vigilerctl status >/dev/null && echo same\n"
                  "mkdir -p /tmp/r/etc/sysconfig; mkfifo /tmp/r/etc/vigilerd.conf /tmp/r/etc/sysconfig/"
                  "rc.conf; timeout 10 vigilerctl check --root /tmp/r >/dev/null; echo $?",
