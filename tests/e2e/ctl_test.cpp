@@ -289,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "vigilerctl resume; vigilerctl pause >/dev/null\n"
                  "until grep -q MODE=waiting $s; do sleep 0.1; done\n"
                  "touch /tmp/hibernateMode; vigilerctl resume; [ -e /tmp/hibernateMode ] || echo gone\n"
-                 "ln -s /none /tmp/hibernateMode; vigilerctl hibernate; echo $?; rm /tmp/hibernateMode\n"
+                 "ln -s /tmp/none /tmp/hibernateMode; vigilerctl hibernate; echo $?; rm /tmp/hibernateMode\n"
                  "vigilerctl hibernate >/dev/null; chown nobody /tmp/hibernateMode\n"
                  "until grep -q MODE=hibernating $s; do sleep 0.1; done; vigilerctl status | head -4\n"
                  "while vigilerctl status --max-pause 0 >/dev/null 2>&1; do sleep 0.2; done\n"
