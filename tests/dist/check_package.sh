@@ -46,6 +46,7 @@ out=$(lintian -I "$deb" 2>&1 | grep -E '^[EW]:|hardening') || true
 
 out=$(mandoc -T lint "$src"/man/* 2>&1) || true
 [ -z "$out" ] || fail "mandoc: $out"
+grep -q '^KillMode=process$' "$work/deb/lib/systemd/system/vigilerd.service" || fail "KillMode"
 # Every complaint but the programs not being installed on this machine counts.
 if command -v systemd-analyze >/dev/null; then
     out=$(systemd-analyze verify --man=no "$work/deb/lib/systemd/system/vigilerd.service" 2>&1 |
