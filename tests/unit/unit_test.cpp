@@ -151,7 +151,7 @@ TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
             EXPECT_EQ(direct, shell) << line;
         }
     }
-    system(("rm -rf " + dir).c_str());
+    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }
 
 }  // namespace
