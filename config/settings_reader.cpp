@@ -15,6 +15,9 @@ int32_t freeLimitConfig = 0;
 int32_t criticalLimitConfig = 0;
 int32_t statusTimeout = 0;
 int32_t commandTimeout = 0;
+std::string watchdogDevice;
+int32_t watchdogTimeout = 0;
+int32_t watchdogStall = 0;
 
 int32_t PositiveOrZero(int32_t value) {
     return value == ConfigBuffer::VALUE_NOT_FOUND || value <= 0 ? 0 : value;
@@ -59,6 +62,10 @@ int ReadVigilerConfig() {
         // Optional: absent, not a number or not above 0 all mean no limit, silently.
         statusTimeout = PositiveOrZero(lookup("STATUS_TIMEOUT"));
         commandTimeout = PositiveOrZero(lookup("COMMAND_TIMEOUT"));
+        std::string device = settings.Buffer().GetEntry("WATCHDOG_DEVICE");
+        watchdogDevice = device == ConfigBuffer::ENTRY_NOT_FOUND ? "" : device;
+        watchdogTimeout = PositiveOrZero(lookup("WATCHDOG_TIMEOUT"));
+        watchdogStall = PositiveOrZero(lookup("WATCHDOG_STALL"));
     } catch (const std::exception&) {
         Report("Error: failed to open /etc/vigilerd.conf, going to sleep\n");
         IgnoreAllSignals(true, "settings");

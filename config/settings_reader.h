@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 constexpr const char* kSettingsPath = "/etc/vigilerd.conf";
 
@@ -12,6 +13,11 @@ extern int32_t criticalLimitConfig;
 // Time limits in seconds for status scripts and for the other commands; 0 means none.
 extern int32_t statusTimeout;
 extern int32_t commandTimeout;
+// The hardware watchdog: its device ("" for none), the timeout to set and the seconds without
+// a finished pass after which the checks count as stalled; 0 means none.
+extern std::string watchdogDevice;
+extern int32_t watchdogTimeout;
+extern int32_t watchdogStall;
 
 // Returns CHECK_INTERVAL, or -1 when there is none or the file cannot be opened (then the
 // daemon is put to sleep for good before it returns).

@@ -12,6 +12,7 @@
 #include "config/service_reader.h"
 #include "config/settings_reader.h"
 #include "core/daemon.h"
+#include "core/hw_watchdog.h"
 #include "core/log.h"
 #include "core/pid_file.h"
 #include "core/run_modes.h"
@@ -114,6 +115,7 @@ int main(int argc, char** argv) {
     Report("Info: started\n");
 
     poll = ReadVigilerConfig();
+    OpenHardwareWatchdog();
     if (poll != -1) {
         bool readable = ReadRCConf();
         if (vigilerd_RC_Conf_Run == 0) {

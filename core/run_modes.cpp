@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "config/rc_conf_reader.h"
+#include "core/hw_watchdog.h"
 #include "core/state_file.h"
 
 std::atomic<int32_t> hibernateMode{0};
@@ -52,6 +53,7 @@ void* ActiveWait(void*) {
             stopChecks = 0;
             waitingRunning = 0;
             NoteModeChange(false);
+            NoteChecksAlive();
             WriteStateFile();
             return nullptr;
         }

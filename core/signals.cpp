@@ -12,6 +12,7 @@
 
 #include "config/rc_conf_reader.h"
 #include "core/daemon.h"
+#include "core/hw_watchdog.h"
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/state_file.h"
@@ -21,12 +22,21 @@ std::atomic<int32_t> asleepForGood{0};
 
 namespace {
 
+std::atomic<int32_t> signalThreadStarted{0};
+
+// Not a signal of the daemon's own reactions: it only wakes the signal thread, so that a wait
+// begun without a limit starts keeping time for the hardware watchdog.
+int WakeSignal() {
+    return SIGRTMIN + 1;
+}
+
 sigset_t HandledSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGALRM);
+    sigaddset(&set, WakeSignal());
     return set;
 }
 
@@ -70,6 +80,7 @@ void OnHangUp() {
             hibernateMode = 0;
             Report("Info: Hibernate mode has been reset\n");
             rereadRcConf = true;
+            NoteChecksAlive();
         } else {
             stopChecks = 1;
             waitStarted = true;
@@ -97,6 +108,7 @@ void OnHangUp() {
 void OnSleep() {
     remove(kPidPath);
     Report("Info: got sleep signal. Ignoring all signals and going to sleep\n");
+    DisarmHardwareWatchdog();
     CloseLog();
     stopChecks = 1;
     IgnoreAllSignals(true, "stopped");
@@ -106,8 +118,12 @@ void* SignalLoop(void*) {
     sigset_t handled = HandledSignals();
     for (;;) {
         siginfo_t info;
-        int sig = sigwaitinfo(&handled, &info);
-        if (sig < 0 || asleepForGood) {
+        timespec wait;
+        // With a hardware watchdog, the wait for a signal ends whenever a keepalive is due.
+        int sig = KeepaliveWait(wait) ? sigtimedwait(&handled, &info, &wait)
+                                      : sigwaitinfo(&handled, &info);
+        FeedHardwareWatchdog();
+        if (sig < 0 || sig == WakeSignal() || asleepForGood) {
             continue;  // asleep for good: every handled signal is dropped
         }
         SignalHandler(sig);
@@ -158,7 +174,14 @@ void SignalHandler(int sig) {
 }
 
 bool StartSignalThread() {
-    return StartWorkerThread(SignalLoop);
+    bool started = StartWorkerThread(SignalLoop);
+    signalThreadStarted = started ? 1 : 0;
+    return started;
+}
+
+void WakeSignalThread() {
+    // Every thread blocks it, so it waits for whichever thread takes the signals.
+    kill(getpid(), WakeSignal());
 }
 
 void RunSignalLoop() {
@@ -167,6 +190,12 @@ void RunSignalLoop() {
 }
 
 void SleepForever() {
+    // Without a signal thread, this thread feeds the hardware watchdog while it sleeps: a box
+    // whose watcher cannot start must not be reset in a loop.
+    timespec unused;
+    if (signalThreadStarted == 0 && KeepaliveWait(unused)) {
+        RunSignalLoop();
+    }
     for (;;) {
         pause();
     }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "config/service_table.h"
+#include "core/hw_watchdog.h"
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/signals.h"
@@ -98,6 +99,7 @@ std::string StateText() {
     text += "\n";
     AddLine(text, "SINCE=%lld\n", Locked(since));
     AddLine(text, "WAIT_END=%lld\n", Locked(waitEnd));
+    AppendHardwareWatchdogState(text);
     if (rowsKnown.load() == 0) {
         return text;
     }

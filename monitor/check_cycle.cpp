@@ -9,6 +9,7 @@
 #include "config/return_lists.h"
 #include "config/service_table.h"
 #include "core/daemon.h"
+#include "core/hw_watchdog.h"
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/state_file.h"
@@ -72,6 +73,7 @@ void RunCheckPass() {
         CheckService(daemonConfigs[index], index);
     }
     NotePassEnd();
+    NoteChecksAlive();
 
     // A signal reaction that tests checkRunning must see either a running pass or one that
     // has re-armed the timer and gone.

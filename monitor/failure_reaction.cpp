@@ -7,6 +7,7 @@
 
 #include "config/return_lists.h"
 #include "core/daemon.h"
+#include "core/hw_watchdog.h"
 #include "core/log.h"
 #include "config/settings_reader.h"
 #include "monitor/limited_command.h"
@@ -36,6 +37,8 @@ void Escalate(const DaemonConfig& row) {
         event->Raise(raiseText, "", "");
     }
     System(command, emptyResult);
+    // The box must now go down; a shutdown that hangs is finished by the hardware.
+    StopKeepalivesForReboot();
 }
 
 void RunFailCommand(DaemonConfig& row, const FailCmdStructure& record,

@@ -71,9 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{"EscalationAtZero", 3, "FAILS_FOR_ESCALATION=0\n" + kEscalate, "1:1E 1:2E"}),
     [](const ::testing::TestParamInfo<CountCase>& info) { return info.param.name; });
 
-constexpr const char* kTakeLock =
-    "voice_lock_holder >/run/box/holder.out 2>&1 & echo $! >/run/box/holder.pid; "
-    "until grep -qs locked /run/box/holder.out; do sleep 0.05; done";
 constexpr const char* kLetGo =
     "kill $(cat /run/box/holder.pid); until voice_lock_holder 0; do sleep 0.05; done >/dev/null";
 

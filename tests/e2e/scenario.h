@@ -21,6 +21,10 @@ constexpr const char* kArchiveFirst = "OK, let's try to archive some important l
 constexpr const char* kArchiveDone = "Done.";
 constexpr const char* kMarker = "/tmp/hibernateMode";
 constexpr const char* kAct = "/etc/vigilerd/scripts/act";
+// Another process takes the voice lock and holds it until it is killed.
+constexpr const char* kTakeLock =
+    "voice_lock_holder >/run/box/holder.out 2>&1 & echo $! >/run/box/holder.pid; "
+    "until grep -qs locked /run/box/holder.out; do sleep 0.05; done";
 
 // Start-up has read the whole configuration (it then writes the state file first): from now
 // on a tick starts a pass.
