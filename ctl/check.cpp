@@ -32,9 +32,25 @@ bool Absent(int32_t value) {
 }
 
 // Every key the settings file may hold; anything else is warned about as a misspelling.
-const char* const kSettingsKeys[] = {
-    "CHECK_INTERVAL",        "FREE_LIMIT_BBRAM", "CRITICAL_LIMIT_BBRAM", "FREE_LIMIT_CONFIG",
-    "CRITICAL_LIMIT_CONFIG", "STATUS_TIMEOUT",   "COMMAND_TIMEOUT",      nullptr};
+// The number keys come first, then the one text key.
+const char* const kSettingsKeys[] = {"CHECK_INTERVAL",
+                                     "FREE_LIMIT_BBRAM",
+                                     "CRITICAL_LIMIT_BBRAM",
+                                     "FREE_LIMIT_CONFIG",
+                                     "CRITICAL_LIMIT_CONFIG",
+                                     "STATUS_TIMEOUT",
+                                     "COMMAND_TIMEOUT",
+                                     "WATCHDOG_TIMEOUT",
+                                     "WATCHDOG_STALL",
+                                     "WATCHDOG_DEVICE",
+                                     nullptr};
+
+// WATCHDOG_STALL and what it must be above, as the settings file gave them.
+struct {
+    int32_t stall = 0;
+    int32_t interval = 0;
+    int line = 0;
+} stallLimit;
 
 constexpr size_t kShownBytes = 200;
 
@@ -140,6 +156,26 @@ bool ReadOrSleep(Findings& findings, const std::string& path, ConfigFile*& file)
     }
 }
 
+// A device that is missing is never fed.
+void CheckWatchdogDevice(Findings& findings, const std::string& path,
+                         const ConfigBuffer& settings) {
+    std::string device = settings.GetEntry("WATCHDOG_DEVICE");
+    struct stat info;
+    if (Absent(device) || device.empty()) {
+        return;
+    }
+    int line = settings.LineOf("WATCHDOG_DEVICE");
+    if (stat(findings.Under(device).c_str(), &info) != 0) {
+        findings.Warning(path, line,
+                         Said("WATCHDOG_DEVICE %s does not exist: the hardware watchdog is not fed",
+                              Shown(device).c_str()));
+    } else if (!S_ISCHR(info.st_mode)) {
+        findings.Warning(
+            path, line,
+            Said("WATCHDOG_DEVICE %s is not a character device", Shown(device).c_str()));
+    }
+}
+
 // The status time limit in force for services without a TIMEOUT of their own (0: none).
 int CheckSettings(Findings& findings) {
     std::string path = findings.Under(kSettingsPath);
@@ -149,10 +185,8 @@ int CheckSettings(Findings& findings) {
         return 0;
     }
     const ConfigBuffer& settings = file->Buffer();
-    for (const char* key : kSettingsKeys) {
-        if (key != nullptr) {
-            findings.NumberReadsAbsent(path, settings, key);
-        }
+    for (const char* const* key = kSettingsKeys; *key != std::string("WATCHDOG_DEVICE"); ++key) {
+        findings.NumberReadsAbsent(path, settings, *key);
     }
     findings.UnknownKeys(path, settings, kSettingsKeys);
 
@@ -172,9 +206,24 @@ int CheckSettings(Findings& findings) {
                      "/mnt/bbram");
     CheckSpaceLimits(findings, path, settings, "FREE_LIMIT_CONFIG", "CRITICAL_LIMIT_CONFIG",
                      "/mnt/flashfs");
+    CheckWatchdogDevice(findings, path, settings);
+    stallLimit.stall = PositiveOrZero(settings.GetValue("WATCHDOG_STALL"));
+    stallLimit.interval = PositiveOrZero(settings.GetValue("CHECK_INTERVAL"));
+    stallLimit.line = settings.LineOf("WATCHDOG_STALL");
     int statusLimit = PositiveOrZero(settings.GetValue("STATUS_TIMEOUT"));
     delete file;
     return statusLimit;
+}
+
+// A stall limit within a normal pass would reset a box whose checks are merely slow.
+void CheckStallLimit(Findings& findings, int32_t longestStatus) {
+    int32_t within = stallLimit.interval + longestStatus;
+    if (stallLimit.stall > 0 && stallLimit.stall <= within) {
+        findings.Warning(findings.Under(kSettingsPath), stallLimit.line,
+                         Said("WATCHDOG_STALL=%d is not above CHECK_INTERVAL plus the longest "
+                              "status time limit (%d seconds): a slow pass resets the box",
+                              stallLimit.stall, within));
+    }
 }
 
 // A value a person means as "on" that the daemon, which wants exactly "true", reads as off.
@@ -523,6 +572,8 @@ int RunCheck(const Arguments& args) {
     bool enabled[kSentinelId] = {};
     CheckRcConf(findings, enabled);
     bool wanKnown = CheckInterfaces(findings);
-    CheckArchiver(findings, CheckServiceFiles(findings, enabled, wanKnown, statusLimit).canFail);
+    ServiceSummary services = CheckServiceFiles(findings, enabled, wanKnown, statusLimit);
+    CheckArchiver(findings, services.canFail);
+    CheckStallLimit(findings, std::max(statusLimit, services.longestTimeout));
     return findings.Finish();
 }

@@ -75,7 +75,8 @@ class Findings {
 };
 
 struct ServiceSummary {
-    bool canFail = false;  // an enabled service has a fail command: failures get counted
+    bool canFail = false;    // an enabled service has a fail command: failures get counted
+    int longestTimeout = 0;  // the longest TIMEOUT of an enabled service, 0 when none has one
 };
 
 // Checks the service files under /etc/vigilerd against the enabled flag of each service row

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <exception>
 #include <set>
@@ -10,6 +11,7 @@
 
 #include "config/return_lists.h"
 #include "config/service_table.h"
+#include "config/settings_reader.h"
 #include "ctl/check.h"
 #include "monitor/dependency.h"
 #include "platform/config_file.h"
@@ -333,6 +335,10 @@ ServiceSummary CheckServiceFiles(Findings& findings, const bool enabled[], bool 
         try {
             MultiSectionConfigFile file(host, false, true, false);
             summary.canFail = (check.Run(file) && enabled[index]) || summary.canFail;
+            if (enabled[index] && file.GotoSection("basic") != 0) {
+                summary.longestTimeout = std::max(summary.longestTimeout,
+                                                  PositiveOrZero(file.GetSectionValue("TIMEOUT")));
+            }
         } catch (const std::exception& error) {
             check.Disabled(0, std::string("cannot be read (") + error.what() + ")");
         }

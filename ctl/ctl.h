@@ -35,6 +35,10 @@ struct State {
     std::string mode, reason;
     int32_t pid, interval;
     long long started, passStart, passEnd, written, since, waitEnd;
+    // The hardware watchdog; the device reads as absent when the daemon has none configured.
+    std::string watchdogDevice, watchdogState;
+    int32_t watchdogTimeout;
+    long long lastKeepalive;
     ServiceState services[kSentinelId];
 };
 

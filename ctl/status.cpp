@@ -46,6 +46,10 @@ bool ReadState(State& state) {
         }
         state.since = Seconds(file, "SINCE");
         state.waitEnd = Seconds(file, "WAIT_END");
+        state.watchdogDevice = file.GetSectionEntry("WATCHDOG_DEVICE");
+        state.watchdogState = file.GetSectionEntry("WATCHDOG_STATE");
+        state.watchdogTimeout = file.GetSectionValue("WATCHDOG_TIMEOUT");
+        state.lastKeepalive = Seconds(file, "WATCHDOG_LAST_KEEPALIVE");
         for (int index = 0; index < kSentinelId; ++index) {
             ServiceState& service = state.services[index];
             service = ServiceState{daemonConfigs[index].name, -1, -1, 0, -1, -1, 0, -1};
@@ -113,7 +117,13 @@ void PrintTable(const State& state, const std::string& owner) {
     if (!owner.empty()) {
         printf("%s exists, owner %s\n", kHibernateMarker, owner.c_str());
     }
-    printf("last pass: %s to %s\n\n", Clock(state.passStart).c_str(), Clock(state.passEnd).c_str());
+    printf("last pass: %s to %s\n", Clock(state.passStart).c_str(), Clock(state.passEnd).c_str());
+    if (state.watchdogDevice != ConfigBuffer::ENTRY_NOT_FOUND) {
+        printf("hardware watchdog %s: %s, timeout %d s, last keepalive %s\n",
+               state.watchdogDevice.c_str(), state.watchdogState.c_str(), state.watchdogTimeout,
+               Clock(state.lastKeepalive).c_str());
+    }
+    printf("\n");
     printf("%-10s %-7s %11s %5s %8s %10s  %-19s  %s\n", "SERVICE", "ENABLED", "LAST_RETURN",
            "FAILS", "MAX_FAIL", "ESCALATION", "LAST_CHECK", "DEPENDENCY");
     for (const ServiceState& service : state.services) {
@@ -147,11 +157,17 @@ void PrintJson(const State& state, const std::string& owner) {
     printf(
         "{\"pid\":%d,\"mode\":%s,\"interval\":%d,\"started\":%lld,"
         "\"passStart\":%lld,\"passEnd\":%lld,\"written\":%lld,\"reason\":%s,\"since\":%lld,"
-        "\"waitEnd\":%lld,\"markerOwner\":%s,\"services\":[",
+        "\"waitEnd\":%lld,\"markerOwner\":%s,",
         state.pid, JsonString(state.mode).c_str(), state.interval, state.started, state.passStart,
         state.passEnd, state.written,
         state.reason.empty() ? "null" : JsonString(state.reason).c_str(), state.since,
         state.waitEnd, owner.empty() ? "null" : JsonString(owner).c_str());
+    if (state.watchdogDevice != ConfigBuffer::ENTRY_NOT_FOUND) {
+        printf("\"watchdog\":{\"device\":%s,\"timeout\":%d,\"lastKeepalive\":%lld,\"state\":%s},",
+               JsonString(state.watchdogDevice).c_str(), state.watchdogTimeout, state.lastKeepalive,
+               JsonString(state.watchdogState).c_str());
+    }
+    printf("\"services\":[");
     const char* separator = "";
     for (const ServiceState& service : state.services) {
         printf(

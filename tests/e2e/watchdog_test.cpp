@@ -1,12 +1,14 @@
 // The hardware watchdog of the real daemon, played by a FIFO whose reader stamps each byte
 // with the time; its ioctls fail with ENOTTY, as on anything that is not a watchdog driver.
+#include <regex>
 #include <thread>
 
 #include "scenario.h"
 
 namespace e2e::scenario {
 constexpr const char* kDevice = "WATCHDOG_DEVICE=/run/wd\nWATCHDOG_TIMEOUT=30\n";
-constexpr const char* kOpened = "Info: Hardware watchdog /run/wd opened (unknown, timeout -1 seconds)";
+constexpr const char* kOpened =
+    "Info: Hardware watchdog /run/wd opened (unknown, timeout -1 seconds)";
 constexpr const char* kStall = "Checks have stalled for 2 seconds. ";
 
 struct WatchdogCase {
@@ -18,25 +20,30 @@ struct WatchdogCase {
     // In order, "|" between: a log message to wait for, "#N" N keepalives in all, "!N" signal
     // N to the daemon, "$TEXT" a shell text in the box.
     std::string steps;
-    bool fed;          // keepalives still come at the end
-    std::string end;   // the stream's last entries: k a keepalive, V the magic close, EOF
+    bool fed;           // keepalives still come at the end
+    std::string end;    // the stream's last entries: k a keepalive, V the magic close, EOF
     std::string alert;  // the alert raised, "" none
+    std::string state;  // WATCHDOG_STATE of the state file and vigilerctl status at the end
 };
 
 class Watchdog : public BoxTest, public ::testing::WithParamInterface<WatchdogCase> {
   protected:
+    Watchdog() { box.Install(VIGILERCTL_BIN, "/usr/sbin/vigilerctl"); }
     Lines Stream() { return Split(box.Read("/run/box/wd.log"), '\n'); }
     size_t Keepalives() {
         Lines all = Stream();
-        return std::count_if(all.begin(), all.end(), [](auto& e) { return !e.empty() && e.back() == 'k'; });
+        return std::count_if(all.begin(), all.end(),
+                             [](auto& e) { return !e.empty() && e.back() == 'k'; });
     }
 };
 
 TEST_P(Watchdog, FeedsStopsAndDisarms) {
     const WatchdogCase& c = GetParam();
-    box.Prepare("echo '" + c.keys + "' >>/etc/vigilerd.conf; mkfifo /run/wd; (bash -c 'exec </run/wd; "
+    box.Prepare("echo '" + c.keys +
+                "' >>/etc/vigilerd.conf; mkfifo /run/wd; (bash -c 'exec </run/wd; "
                 "while IFS= read -r -d \"\" -n1 c; do echo \"$EPOCHREALTIME ${c:-k}\"; done; "
-                "echo EOF' >/run/box/wd.log 2>&1 &)" + c.prepare);
+                "echo EOF' >/run/box/wd.log 2>&1 &)" +
+                c.prepare);
     box.Place("/etc/vigilerd/httpd", Service("httpd", "BAD_RET=1,\nMAX_FAIL=9\n" + c.keysOfHttpd +
                                                           "[failcmd1]\nFAIL_CMD=/bin/true\n"));
     ScriptStatus(box, "httpd", c.httpd);
@@ -71,7 +78,8 @@ TEST_P(Watchdog, FeedsStopsAndDisarms) {
         EXPECT_TRUE(WaitUntil([&] { return Stream().back() == "EOF"; }));
     }
     Lines stream = Stream(), last;
-    for (size_t i = stream.size() - std::min(stream.size(), Split(c.end, ' ').size()); i < stream.size(); ++i)
+    for (size_t i = stream.size() - std::min(stream.size(), Split(c.end, ' ').size());
+         i < stream.size(); ++i)
         last.push_back(stream[i].substr(stream[i].find(' ') + 1));
     EXPECT_EQ(last, Split(c.end, ' '));
     // One keepalive a second while the timeout is unknown: never late, never a flood.
@@ -83,11 +91,26 @@ TEST_P(Watchdog, FeedsStopsAndDisarms) {
     }
     EXPECT_LE(Keepalives(), previous - first + 2);
     Lines log = box.Messages();  // each watchdog line once, and no other
-    EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](auto& m) { return m.find("ardware watchdog") != std::string::npos; }),
-              logged);
+    EXPECT_EQ(
+        std::count_if(log.begin(), log.end(),
+                      [](auto& m) { return m.find("ardware watchdog") != std::string::npos; }),
+        logged);
+    std::string state = box.Read("/var/run/vigilerd.state");
+    EXPECT_EQ(state.find("WATCHDOG_") != std::string::npos, !c.state.empty()) << state;
+    if (!c.state.empty()) {
+        EXPECT_THAT(state, ::testing::HasSubstr("\nWATCHDOG_STATE=" + c.state + "\n"));
+    }
+    if (box.Alive() && box.Exists("/var/run/vigilerd.pid")) {  // vigilerctl status shows it
+        std::string shown = box.Exec("vigilerctl status --json").output;
+        std::regex json(
+            "\"watchdog\":\\{\"device\":\"/run/wd\",\"timeout\":-1,\"lastKeepalive\":"
+            "1[0-9]+,\"state\":\"" +
+            c.state + "\"\\},\"services\"");
+        EXPECT_EQ(std::regex_search(shown, json), !c.state.empty()) << shown;
+    }
     if (!c.alert.empty()) {
-        EXPECT_THAT(box.AlertRecords(), ::testing::Contains(::testing::EndsWith(": Software Watchdog: " + c.alert)));
+        EXPECT_THAT(box.AlertRecords(),
+                    ::testing::Contains(::testing::EndsWith(": Software Watchdog: " + c.alert)));
     }
 }
 
@@ -96,27 +119,34 @@ INSTANTIATE_TEST_SUITE_P(
     Box, Watchdog,
     ::testing::Values(
         WatchdogCase{"OnTimeNoneAfterKill", kDevice, "", "", "", std::string(kOpened) + "|#5|!9",
-                     false, "k EOF", ""},
+                     false, "k EOF", "", "fed"},
         WatchdogCase{"TermDisarms", kDevice, "", "", "",
-                     std::string(kOpened) + "|#2|!15|Info: got sleep signal. Ignoring all "
-                                            "signals and going to sleep|Info: Hardware watchdog disarmed",
-                     false, "k V EOF", ""},
-        WatchdogCase{"StallStops", kStalls, "", "0 sleep 60", "",
-                     std::string(kOpened) + "|Error: " + kStall + "Hardware watchdog keepalives stopped",
-                     false, "k", std::string(kStall) + "The hardware watchdog resets the box."},
+                     std::string(kOpened) +
+                         "|#2|!15|Info: got sleep signal. Ignoring all "
+                         "signals and going to sleep|Info: Hardware watchdog disarmed",
+                     false, "k V EOF", "", "disarmed"},
+        WatchdogCase{
+            "StallStops", kStalls, "", "0 sleep 60", "",
+            std::string(kOpened) + "|Error: " + kStall + "Hardware watchdog keepalives stopped",
+            false, "k", std::string(kStall) + "The hardware watchdog resets the box.",
+            "stopped:stall"},
         WatchdogCase{"StallWhileVoiceBusy", kStalls, std::string(";") + kTakeLock, "0 sleep 60", "",
                      std::string(kOpened) + "|Error: Voice subsystem is in use. Could not let the "
                                             "hardware watchdog reset the box",
-                     true, "k", ""},
-        WatchdogCase{"RebootStops", kDevice, "", "1|1|1", "FAILS_FOR_ESCALATION=1\nESCALATION_CMD=reboot\n",
-                     std::string(kOpened) + "|Info: Hardware watchdog keepalives stopped: reboot in progress",
-                     false, "k", ""},
+                     true, "k", "", "fed"},
+        WatchdogCase{"RebootStops", kDevice, "", "1|1|1",
+                     "FAILS_FOR_ESCALATION=1\nESCALATION_CMD=reboot\n",
+                     std::string(kOpened) +
+                         "|Info: Hardware watchdog keepalives stopped: reboot in progress",
+                     false, "k", "", "stopped:reboot"},
         WatchdogCase{"HibernationKeeps", kStalls, "", "", "",
-                     std::string(kOpened) + "|$touch /tmp/hibernateMode|!1|Info: Hibernate mode has "
-                                            "been set|#7|$rm /tmp/hibernateMode|!1|Info: Hibernate "
-                                            "mode has been reset|" + kTerminated,
-                     true, "k", ""},
-        WatchdogCase{"NoKey", "", "", "", "", kTerminated, false, "", ""}),
+                     std::string(kOpened) +
+                         "|$touch /tmp/hibernateMode|!1|Info: Hibernate mode has "
+                         "been set|#7|$rm /tmp/hibernateMode|!1|Info: Hibernate "
+                         "mode has been reset|" +
+                         kTerminated,
+                     true, "k", "", "fed"},
+        WatchdogCase{"NoKey", "", "", "", "", kTerminated, false, "", "", ""}),
     [](const ::testing::TestParamInfo<WatchdogCase>& info) { return info.param.name; });
 
 }  // namespace e2e::scenario
