@@ -145,8 +145,8 @@ void WriteKeepalive(int64_t now) {
     } else if (!writeFailing) {
         int error = written < 0 ? errno : EIO;
         writeFailing = true;
-        Report("Error: Could not feed the hardware watchdog %s (%d = %s)\n",
-               watchdogDevice.c_str(), error, strerror(error));
+        Report("Error: Could not feed the hardware watchdog %s (%d = %s)\n", watchdogDevice.c_str(),
+               error, strerror(error));
     }
 }
 
@@ -188,8 +188,8 @@ void OpenHardwareWatchdog() {
             identity[sizeof info.identity] = '\0';
         }
         int status = 0;
-        cardReset = ioctl(device, WDIOC_GETBOOTSTATUS, &status) == 0 &&
-                    (status & WDIOF_CARDRESET) != 0;
+        cardReset =
+            ioctl(device, WDIOC_GETBOOTSTATUS, &status) == 0 && (status & WDIOF_CARDRESET) != 0;
         Report("Info: Hardware watchdog %s opened (%s, timeout %d seconds)\n",
                watchdogDevice.c_str(), identity, timeoutInForce);
         SetFeeding(Feeding::kFed);
@@ -289,7 +289,6 @@ void AppendHardwareWatchdogState(std::string& text) {
     char lines[160];
     snprintf(lines, sizeof lines,
              "WATCHDOG_TIMEOUT=%d\nWATCHDOG_LAST_KEEPALIVE=%lld\nWATCHDOG_STATE=%s\n",
-             static_cast<int>(timeoutInForce), static_cast<long long>(lastKeepalive),
-             StateName());
+             static_cast<int>(timeoutInForce), static_cast<long long>(lastKeepalive), StateName());
     text += "WATCHDOG_DEVICE=" + watchdogDevice + "\n" + lines;
 }
