@@ -48,12 +48,6 @@ const CheckCase kChecks[] = {
      "etc/vigilerd.conf:4: warning: STATUS_TIMEOUT=5s is not a number\n"
      "etc/vigilerd.conf:5: warning: unknown key CHECK_INTERVALL",
      2},
-    {{{"etc/vigilerd.conf", kClean.at("etc/vigilerd.conf") + "WATCHDOG_DEVICE=/dev/watchdog\n"
-                                                            "WATCHDOG_STALL=70\n"}},
-     "etc/vigilerd.conf:8: warning: WATCHDOG_DEVICE /dev/watchdog does not exist\n"
-     "etc/vigilerd.conf:9: warning: WATCHDOG_STALL=70 is not above CHECK_INTERVAL plus the "
-     "longest status time limit (70 seconds)",
-     1},
     {{{"etc/sysconfig/rc.conf", "START_VIGILERD=yes\nSTART_HTTPD=true\nSTART_NTP=true\n"
                                 "START_PPP=TRUE\nSTART_FTPD=true\n"}},
      "etc/sysconfig/rc.conf:1: error: START_VIGILERD=yes is not \"true\"\n"
@@ -143,6 +137,12 @@ const CheckCase kChecks[] = {
      "etc/vigilerd/ntp:3: warning: [basic] is given again: both read as one section\n"
      "etc/vigilerd/ntp:6: warning: unknown DEPENDS_ON form '" + std::string(200, 'w') +
          "\xe2\x80\xa6' (",
+     1},
+    {{{"etc/vigilerd.conf", kClean.at("etc/vigilerd.conf") + "WATCHDOG_DEVICE=/dev/watchdog\n"
+                                                            "WATCHDOG_STALL=70\n"}},
+     "etc/vigilerd.conf:8: warning: WATCHDOG_DEVICE /dev/watchdog does not exist\n"
+     "etc/vigilerd.conf:9: warning: WATCHDOG_STALL=70 is not above CHECK_INTERVAL plus the "
+     "longest status time limit (70 seconds)",
      1}};
 
 TEST_F(Ctl, CheckFindsEveryKindAndSetsTheExitStatus) {
