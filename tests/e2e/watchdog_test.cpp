@@ -146,6 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
                          "mode has been reset|" +
                          kTerminated,
                      true, "k", "", "fed"},
+        WatchdogCase{"AsleepAfterStartUpKeeps", kStalls,
+                     ";echo START_VIGILERD=no >/etc/sysconfig/rc.conf", "", "",
+                     std::string(kOpened) + "|Warning: Sleeping forever|#4", true, "k", "", "fed"},
         WatchdogCase{"NoKey", "", "", "", "", kTerminated, false, "", "", ""}),
     [](const ::testing::TestParamInfo<WatchdogCase>& info) { return info.param.name; });
 
