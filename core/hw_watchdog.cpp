@@ -41,6 +41,10 @@ bool stallReported = false;   // the current stall has logged its busy voice loc
 bool disarmRequested = false;
 // Read without the lock by the callers that run on every pass, with or without a device.
 std::atomic<int32_t> fed{0};
+// Set once start-up has tried the device. Until then the signal thread waits in short steps,
+// since no signal would tell it that keepalives have become due.
+std::atomic<int32_t> settled{0};
+constexpr long kUnsettledWaitNs = 100 * 1000 * 1000;
 
 int64_t NowMs() {
     timespec now;
@@ -153,6 +157,10 @@ void WriteKeepalive(int64_t now) {
 }  // namespace
 
 void OpenHardwareWatchdog() {
+    // However it ends, the signal thread knows from now on whether it must keep time.
+    struct Settle {
+        ~Settle() { settled = 1; }
+    } settle;
     if (watchdogDevice.empty()) {
         return;
     }
@@ -199,13 +207,16 @@ void OpenHardwareWatchdog() {
     if (cardReset) {
         LastResetWasHardware();
     }
-    // The signal thread is waiting without a limit; from now on it must keep time.
-    WakeSignalThread();
+}
+
+bool HardwareWatchdogFed() {
+    return fed.load() != 0;
 }
 
 bool KeepaliveWait(timespec& wait) {
     if (fed.load() == 0) {
-        return false;
+        wait = {0, kUnsettledWaitNs};
+        return settled.load() == 0;
     }
     std::lock_guard<std::mutex> lock(deviceMutex);
     int64_t now = NowMs();

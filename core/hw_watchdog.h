@@ -9,8 +9,11 @@
 // Start-up calls it once, right after the settings file has been read.
 void OpenHardwareWatchdog();
 
-// True while keepalives are being written; `wait` is then how long the signal thread may wait
-// for a signal before FeedHardwareWatchdog has work to do. False: wait without a limit.
+// True while keepalives are being written.
+bool HardwareWatchdogFed();
+
+// True when the signal thread must not wait for a signal longer than `wait`: while keepalives
+// are being written, and until start-up has tried the device. False: wait without a limit.
 bool KeepaliveWait(timespec& wait);
 
 // Writes a keepalive when one is due and stops them when the checks have stalled. Runs on the

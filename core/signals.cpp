@@ -24,19 +24,12 @@ namespace {
 
 std::atomic<int32_t> signalThreadStarted{0};
 
-// Not a signal of the daemon's own reactions: it only wakes the signal thread, so that a wait
-// begun without a limit starts keeping time for the hardware watchdog.
-int WakeSignal() {
-    return SIGRTMIN + 1;
-}
-
 sigset_t HandledSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGALRM);
-    sigaddset(&set, WakeSignal());
     return set;
 }
 
@@ -123,7 +116,7 @@ void* SignalLoop(void*) {
         int sig = KeepaliveWait(wait) ? sigtimedwait(&handled, &info, &wait)
                                       : sigwaitinfo(&handled, &info);
         FeedHardwareWatchdog();
-        if (sig < 0 || sig == WakeSignal() || asleepForGood) {
+        if (sig < 0 || asleepForGood) {
             continue;  // asleep for good: every handled signal is dropped
         }
         SignalHandler(sig);
@@ -179,11 +172,6 @@ bool StartSignalThread() {
     return started;
 }
 
-void WakeSignalThread() {
-    // Every thread blocks it, so it waits for whichever thread takes the signals.
-    kill(getpid(), WakeSignal());
-}
-
 void RunSignalLoop() {
     SignalLoop(nullptr);
     __builtin_unreachable();
@@ -192,8 +180,7 @@ void RunSignalLoop() {
 void SleepForever() {
     // Without a signal thread, this thread feeds the hardware watchdog while it sleeps: a box
     // whose watcher cannot start must not be reset in a loop.
-    timespec unused;
-    if (signalThreadStarted == 0 && KeepaliveWait(unused)) {
+    if (signalThreadStarted == 0 && HardwareWatchdogFed()) {
         RunSignalLoop();
     }
     for (;;) {

@@ -22,9 +22,6 @@ void SignalHandler(int sig);
 // Starts the thread that receives the handled signals with sigwaitinfo. False on failure.
 bool StartSignalThread();
 
-// Makes the thread that takes the signals look at the hardware watchdog at once.
-void WakeSignalThread();
-
 // Receives and reacts to the handled signals on the calling thread; never returns. Used when
 // the signal thread cannot be created.
 [[noreturn]] void RunSignalLoop();
