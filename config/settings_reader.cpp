@@ -8,7 +8,8 @@
 #include "core/signals.h"
 #include "platform/config_file.h"
 
-// Written only here, at start-up; read afterwards by the space check alone.
+// Written only here, at start-up; read afterwards by the space check, the command runs and
+// the reboot budget.
 int32_t freeLimitBbram = 0;
 int32_t criticalLimitBbram = 0;
 int32_t freeLimitConfig = 0;
@@ -18,6 +19,8 @@ int32_t commandTimeout = 0;
 std::string watchdogDevice;
 int32_t watchdogTimeout = 0;
 int32_t watchdogStall = 0;
+int32_t rebootBudget = 0;
+int32_t rebootBudgetHours = 0;
 
 int32_t PositiveOrZero(int32_t value) {
     return value == ConfigBuffer::VALUE_NOT_FOUND || value <= 0 ? 0 : value;
@@ -66,6 +69,8 @@ int ReadVigilerConfig() {
         watchdogDevice = device == ConfigBuffer::ENTRY_NOT_FOUND ? "" : device;
         watchdogTimeout = PositiveOrZero(lookup("WATCHDOG_TIMEOUT"));
         watchdogStall = PositiveOrZero(lookup("WATCHDOG_STALL"));
+        rebootBudget = PositiveOrZero(lookup("REBOOT_BUDGET"));
+        rebootBudgetHours = PositiveOrZero(lookup("REBOOT_BUDGET_HOURS"));
     } catch (const std::exception&) {
         Report("Error: failed to open /etc/vigilerd.conf, going to sleep\n");
         IgnoreAllSignals(true, "settings");

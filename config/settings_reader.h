@@ -18,6 +18,9 @@ extern int32_t commandTimeout;
 extern std::string watchdogDevice;
 extern int32_t watchdogTimeout;
 extern int32_t watchdogStall;
+// The reboot budget: at most this many reboots within this many hours; 0 when not set.
+extern int32_t rebootBudget;
+extern int32_t rebootBudgetHours;
 
 // Returns CHECK_INTERVAL, or -1 when there is none or the file cannot be opened (then the
 // daemon is put to sleep for good before it returns).

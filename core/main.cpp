@@ -20,6 +20,7 @@
 #include "core/state_file.h"
 #include "core/timer.h"
 #include "core/unsafe_files.h"
+#include "monitor/reboot_budget.h"
 
 #if VIGILERD_STATIC_RUNTIME
 #include <cstdlib>
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
     Report("Info: started\n");
 
     poll = ReadVigilerConfig();
+    StartRebootBudget();
     OpenHardwareWatchdog();
     if (poll != -1) {
         bool readable = ReadRCConf();

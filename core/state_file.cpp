@@ -15,6 +15,7 @@
 
 #include "config/service_table.h"
 #include "core/hw_watchdog.h"
+#include "config/settings_reader.h"
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/signals.h"
@@ -36,6 +37,9 @@ CheckRecord records[kSentinelId];
 // -1 until start-up has handed over its values; the rows are written only from then on.
 std::atomic<int32_t> interval{-1};
 std::atomic<int32_t> rowsKnown{0};
+// The reboot budget's two settings; both 0 when there is no budget.
+std::atomic<int32_t> budget{0};
+std::atomic<int32_t> budgetHours{0};
 
 const int64_t processStart = time(nullptr);
 // 64-bit times behind a mutex: 32-bit CPUs such as MIPS have no lock-free 64-bit atomics, and
@@ -100,6 +104,10 @@ std::string StateText() {
     AddLine(text, "SINCE=%lld\n", Locked(since));
     AddLine(text, "WAIT_END=%lld\n", Locked(waitEnd));
     AppendHardwareWatchdogState(text);
+    if (budget.load() > 0) {
+        AddLine(text, "REBOOT_BUDGET=%lld\n", budget.load());
+        AddLine(text, "REBOOT_BUDGET_HOURS=%lld\n", budgetHours.load());
+    }
     if (rowsKnown.load() == 0) {
         return text;
     }
@@ -169,6 +177,10 @@ void StartStateFile(int32_t checkInterval) {
         records[index].failsForEscalation = daemonConfigs[index].failsForEscalation;
     }
     interval = checkInterval;
+    if (rebootBudget > 0 && rebootBudgetHours > 0) {
+        budgetHours = rebootBudgetHours;
+        budget = rebootBudget;
+    }
     rowsKnown = 1;
     WriteStateFile();
 }

@@ -42,6 +42,8 @@ const char* const kSettingsKeys[] = {"CHECK_INTERVAL",
                                      "COMMAND_TIMEOUT",
                                      "WATCHDOG_TIMEOUT",
                                      "WATCHDOG_STALL",
+                                     "REBOOT_BUDGET",
+                                     "REBOOT_BUDGET_HOURS",
                                      "WATCHDOG_DEVICE",
                                      nullptr};
 
@@ -201,6 +203,16 @@ int CheckSettings(Findings& findings) {
         findings.Warning(path, settings.LineOf("CHECK_INTERVAL"),
                          "CHECK_INTERVAL=" + std::to_string(interval) +
                              ": the daemon never starts a pass by itself");
+    }
+    // The budget needs both keys; one alone is easily taken for a budget that is on.
+    const char* budgetKeys[] = {"REBOOT_BUDGET", "REBOOT_BUDGET_HOURS"};
+    for (int key = 0; key < 2; ++key) {
+        if (!Absent(settings.GetEntry(budgetKeys[key])) &&
+            Absent(settings.GetEntry(budgetKeys[1 - key]))) {
+            findings.Warning(path, settings.LineOf(budgetKeys[key]),
+                             std::string(budgetKeys[key]) + " without " + budgetKeys[1 - key] +
+                                 ": there is no reboot budget");
+        }
     }
     CheckSpaceLimits(findings, path, settings, "FREE_LIMIT_BBRAM", "CRITICAL_LIMIT_BBRAM",
                      "/mnt/bbram");

@@ -20,6 +20,8 @@ using Arguments = std::vector<std::string>;
 
 int RunCheck(const Arguments& args);
 int RunStatus(const Arguments& args);
+// reboots [--clear]
+int RunReboots(const Arguments& args);
 // pause, hibernate, resume or stop.
 int RunModeCommand(const std::string& command, const Arguments& args);
 
@@ -39,6 +41,9 @@ struct State {
     std::string watchdogDevice, watchdogState;
     int32_t watchdogTimeout;
     long long lastKeepalive;
+    // The reboot budget (allowed 0 without one), counted from the record at this moment.
+    int32_t budget = 0, budgetHours = 0, budgetUsed = 0;
+    int64_t nextReboot = 0;
     ServiceState services[kSentinelId];
 };
 

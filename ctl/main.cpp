@@ -11,6 +11,7 @@ void PrintUsage(FILE* to) {
     fputs(
         "usage: vigilerctl check [--root DIR] [--owner-any] [--json] [--quiet]\n"
         "       vigilerctl status [--json] [--max-age SECONDS] [--max-pause SECONDS]\n"
+        "       vigilerctl reboots [--clear]\n"
         "       vigilerctl pause | hibernate | resume | stop\n"
         "       vigilerctl --version\n",
         to);
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
     }
     if (command == "status") {
         return RunStatus(args);
+    }
+    if (command == "reboots") {
+        return RunReboots(args);
     }
     if (command == "pause" || command == "hibernate" || command == "resume" || command == "stop") {
         return RunModeCommand(command, args);

@@ -8,11 +8,13 @@
 #include <ctime>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "config/service_table.h"
 #include "core/run_modes.h"
 #include "core/state_file.h"
 #include "ctl/ctl.h"
+#include "monitor/reboot_budget.h"
 #include "platform/config_file.h"
 
 namespace {
@@ -50,6 +52,18 @@ bool ReadState(State& state) {
         state.watchdogState = file.GetSectionEntry("WATCHDOG_STATE");
         state.watchdogTimeout = file.GetSectionValue("WATCHDOG_TIMEOUT");
         state.lastKeepalive = Seconds(file, "WATCHDOG_LAST_KEEPALIVE");
+        state.budget = file.GetSectionValue("REBOOT_BUDGET");
+        state.budgetHours = file.GetSectionValue("REBOOT_BUDGET_HOURS");
+        if (state.budget == ConfigBuffer::VALUE_NOT_FOUND || state.budget <= 0) {
+            state.budget = 0;
+        } else {
+            // An unreadable record counts as empty, as it does for the daemon.
+            std::vector<RebootEntry> entries;
+            std::string why;
+            ReadRebootRecord(kRebootRecordPath, entries, why);
+            state.budgetUsed = CountRebootsInWindow(entries, time(nullptr), state.budgetHours,
+                                                    state.budget, state.nextReboot);
+        }
         for (int index = 0; index < kSentinelId; ++index) {
             ServiceState& service = state.services[index];
             service = ServiceState{daemonConfigs[index].name, -1, -1, 0, -1, -1, 0, -1};
@@ -123,6 +137,12 @@ void PrintTable(const State& state, const std::string& owner) {
                state.watchdogDevice.c_str(), state.watchdogState.c_str(), state.watchdogTimeout,
                Clock(state.lastKeepalive).c_str());
     }
+    if (state.budget > 0) {
+        bool spent = state.budgetUsed >= state.budget;
+        printf("reboot budget: %d of %d used in %d hours, next reboot allowed %s\n",
+               state.budgetUsed, state.budget, state.budgetHours,
+               spent ? Clock(state.nextReboot).c_str() : "now");
+    }
     printf("\n");
     printf("%-10s %-7s %11s %5s %8s %10s  %-19s  %s\n", "SERVICE", "ENABLED", "LAST_RETURN",
            "FAILS", "MAX_FAIL", "ESCALATION", "LAST_CHECK", "DEPENDENCY");
@@ -179,7 +199,13 @@ void PrintJson(const State& state, const std::string& owner) {
             Dependency(service.dependency, true));
         separator = ",";
     }
-    printf("]}\n");
+    printf("]");
+    if (state.budget > 0) {
+        printf(",\"rebootBudget\":{\"used\":%d,\"allowed\":%d,\"hours\":%d,\"nextReboot\":%lld}",
+               state.budgetUsed, state.budget, state.budgetHours,
+               static_cast<long long>(state.nextReboot));
+    }
+    printf("}\n");
 }
 
 }  // namespace

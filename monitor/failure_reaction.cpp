@@ -12,6 +12,7 @@
 #include "config/settings_reader.h"
 #include "monitor/limited_command.h"
 #include "monitor/log_archive.h"
+#include "monitor/reboot_budget.h"
 #include "platform/system.h"
 
 namespace {
@@ -20,16 +21,21 @@ namespace {
 char raiseText[200];
 
 // The reboot would cut a call short, so it is taken only while the voice subsystem is idle,
-// and the lock is kept so no call can start before the box goes down.
-void Escalate(const DaemonConfig& row) {
+// and the lock is kept so no call can start before the box goes down. False when the reboot
+// budget held the reboot back: the row is then repaired as if it had not reached escalation.
+bool Escalate(const DaemonConfig& row) {
     const std::string& command = *row.escalationCmd;
     if (command != "reboot") {
         RunLimited(command, emptyResult, commandTimeout);
-        return;
+        return true;
     }
     if (sem.TryLock(true) == 0) {
         Report("Error: Voice subsystem is in use. Could not execute the escalation command\n");
-        return;
+        return true;
+    }
+    if (!RebootBudgetAllowsEscalation(row.name)) {
+        sem.Unlock();  // this attempt's hold only; an earlier reboot's stays
+        return false;
     }
     snprintf(raiseText, sizeof raiseText,
              "%s reported too many errors. Executing Escalation Command.", row.name);
@@ -39,6 +45,7 @@ void Escalate(const DaemonConfig& row) {
     System(command, emptyResult);
     // The box must now go down; a shutdown that hangs is finished by the hardware.
     StopKeepalivesForReboot();
+    return true;
 }
 
 void RunFailCommand(DaemonConfig& row, const FailCmdStructure& record,
@@ -89,9 +96,10 @@ void ReactToFailure(DaemonConfig& row, int index, int returnValue, std::string& 
     // nothing to escalate to; its fail command keeps repairing it instead.
     bool escalates = row.failsForEscalation != -1 && row.escalationCmd.has_value() &&
                      fails >= row.failsForEscalation;
-    if (escalates) {
-        Escalate(row);
-    } else if (fails >= row.maxFail) {
+    if (escalates && Escalate(row)) {
+        return;
+    }
+    if (fails >= row.maxFail) {
         RunFailCommand(row, *record, commandLine, output);
     }
 }
