@@ -95,8 +95,8 @@ void Append(std::vector<RebootEntry>& entries, const char* cause, const char* se
     text += std::to_string(now) + " " + cause + " " + service + "\n";
     int error = Store(text);
     if (error != 0) {
-        Report("Error: Could not write the reboot record %s (%d = %s)\n", kRebootRecordPath,
-               error, strerror(error));
+        Report("Error: Could not write the reboot record %s (%d = %s)\n", kRebootRecordPath, error,
+               strerror(error));
     }
 }
 

@@ -23,7 +23,8 @@ class Ctl : public BoxTest {
 const std::map<std::string, std::string> kClean = {
     {"etc/vigilerd.conf",
      "CHECK_INTERVAL=60\nFREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=5\nFREE_LIMIT_CONFIG=10\n"
-     "CRITICAL_LIMIT_CONFIG=5\nSTATUS_TIMEOUT=5\nCOMMAND_TIMEOUT=0\n"},
+     "CRITICAL_LIMIT_CONFIG=5\nSTATUS_TIMEOUT=5\nCOMMAND_TIMEOUT=0\nREBOOT_BUDGET=3\n"
+     "REBOOT_BUDGET_HOURS=24\n"},
     {"etc/sysconfig/rc.conf", "START_VIGILERD=true\nSTART_HTTPD=true\nSTART_PPP=false\n"},
     {"etc/vigilerd/httpd",
      "[basic]\nSCRIPT=/s/ok\nGOOD_RET=0,\nBAD_RET=1,124,\nMAX_FAIL=2\nFAILS_FOR_ESCALATION=4\n"
@@ -41,12 +42,14 @@ const CheckCase kChecks[] = {
     {{}, "", 0},
     {{{"etc/vigilerd.conf", ""}}, "etc/vigilerd.conf: error: cannot be read", 2},
     {{{"etc/vigilerd.conf", "FREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=10\n"
-                            "CRITICAL_LIMIT_CONFIG=5\nSTATUS_TIMEOUT=5s\nCHECK_INTERVALL=3\n"}},
+                            "CRITICAL_LIMIT_CONFIG=5\nSTATUS_TIMEOUT=5s\nCHECK_INTERVALL=3\n"
+                            "REBOOT_BUDGET_HOURS=3\n"}},
      "etc/vigilerd.conf: error: CHECK_INTERVAL is missing or not a number\n"
      "etc/vigilerd.conf: warning: FREE_LIMIT_CONFIG is missing or not a number\n"
      "etc/vigilerd.conf:2: warning: CRITICAL_LIMIT_BBRAM=10 is at or above FREE_LIMIT_BBRAM=10\n"
      "etc/vigilerd.conf:4: warning: STATUS_TIMEOUT=5s is not a number\n"
-     "etc/vigilerd.conf:5: warning: unknown key CHECK_INTERVALL",
+     "etc/vigilerd.conf:5: warning: unknown key CHECK_INTERVALL\n"
+     "etc/vigilerd.conf:6: warning: REBOOT_BUDGET_HOURS without REBOOT_BUDGET: there is no reboot budget",
      2},
     {{{"etc/sysconfig/rc.conf", "START_VIGILERD=yes\nSTART_HTTPD=true\nSTART_NTP=true\n"
                                 "START_PPP=TRUE\nSTART_FTPD=true\n"}},
