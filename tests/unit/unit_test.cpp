@@ -1,15 +1,23 @@
 // Unit tests for what the scenarios cannot reach cheaply: the file syntax and number parsing,
 // and the return-value list grammar.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/sem.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
+#include <regex>
 
 #include "config/return_lists.h"
+#include "config/settings_reader.h"
+#include "core/log.h"
+#include "monitor/reboot_budget.h"
 #include "platform/config_file.h"
 #include "platform/command_line.h"
 #include "platform/semaphore.h"
@@ -152,6 +160,97 @@ TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
         }
     }
     EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+}
+
+// A record is whole or counts as nothing; a missing one is empty, silently.
+TEST(RebootBudget, RecordLines) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},
+        {"5 escalation httpd\n7 stall -\n9 hardware -\n",
+         "5 escalation httpd|7 stall -|9 hardware -|"},
+        {"5 escalation httpd\n7 stall -", "malformed line 2"},
+        {"\n", "malformed line 1"},
+        {"5 reboot httpd\n", "malformed line 1"},
+        {"5  stall -\n", "malformed line 1"},
+        {"5 stall - x\n", "malformed line 1"},
+        {"5 stall \n", "malformed line 1"},
+        {"-5 stall -\n", "malformed line 1"},
+        {"5x stall -\n", "malformed line 1"},
+        {"1234567890123456789 stall -\n", "malformed line 1"},
+        {"5 Stall -\n", "malformed line 1"}};
+    for (const auto& [text, read] : cases) {
+        std::vector<RebootEntry> entries;
+        std::string why, got;
+        bool whole = ReadRebootRecord(File(text).c_str(), entries, why);
+        for (const RebootEntry& entry : entries)
+            got += std::to_string(entry.at) + " " + entry.cause + " " + entry.service + "|";
+        EXPECT_EQ(whole ? got : why, read) << text;
+        EXPECT_EQ(whole, got == read) << text;
+    }
+    std::vector<RebootEntry> entries;
+    std::string why;
+    EXPECT_TRUE(ReadRebootRecord("/nonexistent/vigilerd.reboots", entries, why));
+    EXPECT_FALSE(ReadRebootRecord("/", entries, why));
+    EXPECT_EQ(why, "Is a directory");
+}
+
+// At 10000 with a window of one hour: 6400 has just left it, 6401 and the future 20000 count.
+TEST(RebootBudget, Window) {
+    std::vector<RebootEntry> entries = {
+        {20000, "stall", "-"}, {6400, "hardware", "-"}, {6401, "escalation", "ppp"}};
+    const int64_t allowedUsedNext[][3] = {{3, 2, 10000}, {2, 2, 10001}, {1, 2, 23600}};
+    for (const auto& [allowed, used, next] : allowedUsedNext) {
+        int64_t at = -1;
+        EXPECT_EQ(CountRebootsInWindow(entries, 10000, 1, allowed, at), used);
+        EXPECT_EQ(at, next) << allowed;
+    }
+}
+
+// The hardware watchdog's entries, in a child with a mount namespace and a /mnt of its own, so
+// the host's is never touched: a reset it reports is recorded even under a spent budget; a
+// stall resets the box while the budget allows, and is else refused with one line per stall.
+TEST(RebootBudget, HardwareResetsAndStalls) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+            mount("tmpfs", "/mnt", "tmpfs", 0, "size=64k") || mkdir("/mnt/flashfs", 0755) ||
+            !OpenLog("/mnt/log"))
+            _exit(77);
+        rebootBudget = 2, rebootBudgetHours = 1;
+        std::string said;
+        RecordHardwareReset();
+        for (int64_t stall : {5, 5, 5, 9})
+            said += RebootBudgetAllowsStall(stall) ? "y" : "n";
+        RecordHardwareReset();
+        said += RebootBudgetAllowsEscalation("ppp") ? "y\n" : "n\n";
+        int fd = open(kRebootRecordPath, O_RDONLY), log = open("/mnt/log", O_RDONLY);
+        char text[4096];
+        said.append(text, std::max<ssize_t>(read(fd, text, sizeof text), 0));
+        said.append(text, std::max<ssize_t>(read(log, text, sizeof text), 0));
+        _exit(write(out[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 1);
+    }
+    close(out[1]);
+    char text[8192];
+    std::string said(text, std::max<ssize_t>(read(out[0], text, sizeof text), 0));
+    int status;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no mount namespace of its own";
+    const std::string t = "[0-9]+",
+                      line = "\\w{3} \\w{3} [ 0-9]{2} [0-9:]{8} [0-9]{4} \\[[0-9]+\\] ";
+    const std::string fed = line +
+                            "Error: Reboot budget spent \\(2 reboots in 1 hours\\)\\. Hardware "
+                            "watchdog keeps being fed\n";
+    EXPECT_TRUE(std::regex_match(
+        said, std::regex("ynnnn\n" + t + " hardware -\n" + t + " stall -\n" + t + " hardware -\n" +
+                         fed + fed + line +
+                         "Error: Reboot budget "
+                         "spent \\(3 reboots in 1 hours\\)\\. Could not execute the "
+                         "escalation command\n")))
+        << said;
 }
 
 }  // namespace
