@@ -12,7 +12,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <regex>
 
 #include "config/return_lists.h"
 #include "config/settings_reader.h"
@@ -239,17 +238,22 @@ TEST(RebootBudget, HardwareResetsAndStalls) {
     waitpid(child, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "no mount namespace of its own";
-    const std::string t = "[0-9]+",
-                      line = "\\w{3} \\w{3} [ 0-9]{2} [0-9:]{8} [0-9]{4} \\[[0-9]+\\] ";
-    const std::string fed = line +
-                            "Error: Reboot budget spent \\(2 reboots in 1 hours\\)\\. Hardware "
-                            "watchdog keeps being fed\n";
-    EXPECT_TRUE(std::regex_match(
-        said, std::regex("ynnnn\n" + t + " hardware -\n" + t + " stall -\n" + t + " hardware -\n" +
-                         fed + fed + line +
-                         "Error: Reboot budget "
-                         "spent \\(3 reboots in 1 hours\\)\\. Could not execute the "
-                         "escalation command\n")))
+    // Times and pids vary: a record line loses its time, a log line its time and pid.
+    std::string shown;
+    for (size_t at = 0, end; at < said.size(); at = end + 1) {
+        end = std::min(said.find('\n', at), said.size());
+        std::string line = said.substr(at, end - at);
+        size_t cut = line.find("] ");
+        shown += (cut != std::string::npos ? line.substr(cut + 2)
+                                           : line.substr(line.find_first_not_of("0123456789"))) +
+                 "\n";
+    }
+    const std::string fed =
+        "Error: Reboot budget spent (2 reboots in 1 hours). Hardware watchdog "
+        "keeps being fed\n";
+    EXPECT_EQ(shown, "ynnnn\n hardware -\n stall -\n hardware -\n" + fed + fed +
+                         "Error: Reboot budget spent (3 reboots in 1 hours). Could not execute the "
+                         "escalation command\n")
         << said;
 }
 
