@@ -22,6 +22,7 @@
 #include "core/run_modes.h"
 #include "core/signals.h"
 #include "core/state_file.h"
+#include "monitor/reboot_budget.h"
 
 namespace {
 
@@ -90,12 +91,18 @@ void LastResetWasHardware() {
     if (event != nullptr) {
         event->Raise("The hardware watchdog reset the box.", nullptr, nullptr);
     }
+    RecordHardwareReset();  // a reboot the watcher caused, so it counts against the budget
 }
 
 // The checks have stalled for `seconds` and the voice lock is held: the keepalives stop for
 // good and the hardware resets the box. The lock is kept so no call starts before the reset.
 // Returns false when the keepalives are to go on after all.
 bool StallResetsBox(int32_t seconds) {
+    // A hardware reset is a reboot: under a spent budget the box stays up and is fed on. The
+    // stall is known by the time it is counted from, so its line is logged once.
+    if (!RebootBudgetAllowsStall(aliveMs)) {
+        return false;
+    }
     char text[128];
     snprintf(text, sizeof text,
              "Checks have stalled for %d seconds. The hardware watchdog resets the box.",

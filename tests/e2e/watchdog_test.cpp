@@ -115,6 +115,7 @@ TEST_P(Watchdog, FeedsStopsAndDisarms) {
 }
 
 const std::string kStalls = std::string(kDevice) + "WATCHDOG_STALL=2\n";
+const std::string kBudget = "REBOOT_BUDGET=1\nREBOOT_BUDGET_HOURS=1\n";
 INSTANTIATE_TEST_SUITE_P(
     Box, Watchdog,
     ::testing::Values(
@@ -133,6 +134,20 @@ INSTANTIATE_TEST_SUITE_P(
         WatchdogCase{"StallWhileVoiceBusy", kStalls, std::string(";") + kTakeLock, "0 sleep 60", "",
                      std::string(kOpened) + "|Error: Voice subsystem is in use. Could not let the "
                                             "hardware watchdog reset the box",
+                     true, "k", "", "fed"},
+        // A stall is a reboot for the budget: recorded before the keepalives stop; under a
+        // spent budget (an entry dated ahead) the watchdog is fed on, with one line per stall.
+        WatchdogCase{"StallRecordedWithinBudget", kStalls + kBudget, "", "0 sleep 60", "",
+                     std::string(kOpened) + "|Error: " + kStall +
+                         "Hardware watchdog keepalives stopped|$grep -qx \"[0-9]* stall -\" " +
+                         "/mnt/flashfs/vigilerd.reboots",
+                     false, "k", std::string(kStall) + "The hardware watchdog resets the box.",
+                     "stopped:stall"},
+        WatchdogCase{"StallUnderSpentBudget", kStalls + kBudget,
+                     ";echo $(($(date +%s) + 600)) stall - >/mnt/flashfs/vigilerd.reboots",
+                     "0 sleep 60", "",
+                     std::string(kOpened) + "|Error: Reboot budget spent (1 reboots in 1 hours). "
+                                            "Hardware watchdog keeps being fed",
                      true, "k", "", "fed"},
         WatchdogCase{"RebootStops", kDevice, "", "1|1|1",
                      "FAILS_FOR_ESCALATION=1\nESCALATION_CMD=reboot\n",
