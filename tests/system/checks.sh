@@ -9,6 +9,8 @@ busy='] Error: Voice subsystem is in use. Could not execute the escalation comma
 
 check 'boot: the init script started vigilerd; vigilerctl status shows it running' \
     true "$running"
+check 'vigilerctl check finds the configuration clean' \
+    true 'vigilerctl check'
 check 'syslog holds its alert once the voice-mail store runs low' \
     'dd if=/dev/zero of=/mnt/bbram/m bs=1k count=88' \
     "grep -q 'vigilerd\[[0-9]*\]: $low percent left\.$' /var/log/messages"
