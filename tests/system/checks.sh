@@ -30,3 +30,10 @@ check_event '"reboot" takes the machine down once the lock is free (QMP SHUTDOWN
 boot || return 0
 check 'after the reboot vigilerd runs again, and the flash disk kept its files' \
     true "$running && [ -e /mnt/flashfs/mark ]"
+check 'the hardware watchdog is opened, and its keepalives keep the box up past three timeouts' \
+    'sleep 35' "grep -q '] Info: Hardware watchdog /dev/watchdog opened (.*, timeout 10 seconds)$' $log"
+check 'SIGTERM disarms the hardware watchdog: the box is still up two timeouts later' \
+    '/etc/init.d/vigilerd stop && sleep 25' "grep -qF '] Info: Hardware watchdog disarmed' $log"
+check_event "a stopped vigilerd is reset by the hardware watchdog (QMP ${watchdog_reset%%\"*})" \
+    '/etc/init.d/vigilerd start && sleep 3 && kill -STOP $(cat /var/run/vigilerd.pid)' \
+    "$watchdog_reset" 60
