@@ -1,8 +1,9 @@
-// The daemon's own settings file: the check interval and the four free-space limits.
-// Read once at start-up, before any other thread exists.
+// The daemon's own settings file: the check interval, the four free-space limits, the time
+// limits and the log keys. Read once at start-up, before any other thread exists.
 #include "config/settings_reader.h"
 
 #include <exception>
+#include <string>
 
 #include "core/log.h"
 #include "core/signals.h"
@@ -37,6 +38,13 @@ int ReadVigilerConfig() {
             }
             return settings.Buffer().GetValue(key);
         };
+
+        // The log keys first: they apply from the moment the file is read.
+        int32_t copy = lookup("LOG_SYSLOG");
+        std::string level = settings.Buffer().GetEntry("LOG_LEVEL");
+        ConfigureLog(level == "info" ? kLogInfo : level == "warning" ? kLogWarning : kLogDebug,
+                     int64_t{PositiveOrZero(lookup("LOG_MAX_KB"))} * 1024,
+                     copy == 1 ? kLogFileAndSystem : copy == 2 ? kLogSystemOnly : kLogFileOnly);
 
         int32_t interval = lookup("CHECK_INTERVAL");
         if (interval == ConfigBuffer::VALUE_NOT_FOUND) {

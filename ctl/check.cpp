@@ -32,7 +32,7 @@ bool Absent(int32_t value) {
 }
 
 // Every key the settings file may hold; anything else is warned about as a misspelling.
-// The number keys come first, then the one text key.
+// The number keys come first, then the text keys.
 const char* const kSettingsKeys[] = {"CHECK_INTERVAL",
                                      "FREE_LIMIT_BBRAM",
                                      "CRITICAL_LIMIT_BBRAM",
@@ -40,11 +40,14 @@ const char* const kSettingsKeys[] = {"CHECK_INTERVAL",
                                      "CRITICAL_LIMIT_CONFIG",
                                      "STATUS_TIMEOUT",
                                      "COMMAND_TIMEOUT",
+                                     "LOG_MAX_KB",
+                                     "LOG_SYSLOG",
                                      "WATCHDOG_TIMEOUT",
                                      "WATCHDOG_STALL",
                                      "REBOOT_BUDGET",
                                      "REBOOT_BUDGET_HOURS",
                                      "WATCHDOG_DEVICE",
+                                     "LOG_LEVEL",
                                      nullptr};
 
 // WATCHDOG_STALL and what it must be above, as the settings file gave them.
