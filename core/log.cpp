@@ -42,10 +42,8 @@ struct Beginning {
 // Lines with another beginning are kept at every level and go to the system log as notices.
 constexpr int kNever = 99;
 const Beginning kBeginnings[] = {
-    {"Debug:", 6, kLogInfo, LOG_DEBUG},
-    {"Info:", 5, kLogWarning, LOG_INFO},
-    {"Warning:", 8, kNever, LOG_WARNING},
-    {"Error:", 6, kNever, LOG_ERR},
+    {"Debug:", 6, kLogInfo, LOG_DEBUG},     {"Info:", 5, kLogWarning, LOG_INFO},
+    {"Warning:", 8, kNever, LOG_WARNING},   {"Error:", 6, kNever, LOG_ERR},
     {"Fatal Error:", 12, kNever, LOG_CRIT},
 };
 
@@ -145,8 +143,9 @@ void Rotate(int fd) {
     if (prefix < 0) {
         return;
     }
-    int body = snprintf(line + prefix, sizeof line - prefix, "Warning: could not rename %s to %s (%d = %s)\n",
-                        logPath.c_str(), rotatedPath.c_str(), error, strerror(error));
+    int body = snprintf(line + prefix, sizeof line - prefix,
+                        "Warning: could not rename %s to %s (%d = %s)\n", logPath.c_str(),
+                        rotatedPath.c_str(), error, strerror(error));
     if (body > 0 && static_cast<size_t>(prefix + body) < sizeof line) {
         WriteLine(fd, line, static_cast<size_t>(prefix + body));
         if (logCopy == kLogFileAndSystem) {

@@ -4,7 +4,6 @@
 
 namespace e2e::scenario {
 
-const std::string kExec = "Error: Executing the fail command ";
 const std::string kFails = std::string(kAct) + " repair-fails 1";
 const std::string kWorks = std::string(kAct) + " repair-works 0";
 const std::string kFailed = "Error: Fail Command not successfully executed, got Errorcode = ";
@@ -43,7 +42,7 @@ TEST_P(Count, EachFailureArchivesThenRunsWhatTheCountCallsFor) {
             bool works = run.back() == 'W';
             then.insert(then.end(),
                         {kExec + (works ? kWorks : kFails),
-                         works ? "Info: Fail Command successfully executed" : kFailed + "1 ()"});
+                         works ? kWorked : kFailed + "1 ()"});
             actions.push_back(works ? "repair-works lock=free" : "repair-fails lock=free");
         }
         if (run.back() == 'E')

@@ -25,6 +25,10 @@ constexpr const char* kAct = "/etc/vigilerd/scripts/act";
 constexpr const char* kTakeLock =
     "voice_lock_holder >/run/box/holder.out 2>&1 & echo $! >/run/box/holder.pid; "
     "until grep -qs locked /run/box/holder.out; do sleep 0.05; done";
+constexpr const char* kOthersOff = "ppp, dhclient, ipsec, dhcpd_lan, named, ntpd, voice, vpnd, "
+                                   "ipsecd, stats, tftpd not monitored. Disabled by rc.conf.";
+const std::string kExec = "Error: Executing the fail command ";
+constexpr const char* kWorked = "Info: Fail Command successfully executed";
 
 // Start-up has read the whole configuration (it then writes the state file first): from now
 // on a tick starts a pass.

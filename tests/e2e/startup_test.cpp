@@ -10,9 +10,7 @@
 namespace e2e::scenario {
 
 const char* const kAsleep = "Info: got sleep signal. Ignoring all signals and going to sleep";
-const char* const kAllOff =
-    "|Info: (Re)reading rc.conf.|ppp, dhclient, ipsec, dhcpd_lan, named, ntpd, voice, vpnd, "
-    "ipsecd, stats, tftpd not monitored. Disabled by rc.conf.";
+const std::string kAllOff = "|" + std::string(kRcPass) + "|" + kOthersOff;
 
 struct StartCase {
     const char* name;
