@@ -22,18 +22,6 @@
 #include "core/unsafe_files.h"
 #include "monitor/reboot_budget.h"
 
-#if VIGILERD_STATIC_RUNTIME
-#include <cstdlib>
-namespace __gnu_cxx {
-// Replaces the runtime's handler for an uncaught exception, which prints the exception's
-// type and would link the whole C++ demangler (some 40 KiB of text) into the daemon; nobody
-// reads the daemon's standard error on a box.
-void __verbose_terminate_handler() {
-    abort();
-}
-}  // namespace __gnu_cxx
-#endif
-
 namespace {
 
 // --version and --help print and end; anything else is refused before any file is touched.
