@@ -24,7 +24,7 @@ const std::map<std::string, std::string> kClean = {
     {"etc/vigilerd.conf",
      "CHECK_INTERVAL=60\nFREE_LIMIT_BBRAM=10\nCRITICAL_LIMIT_BBRAM=5\nFREE_LIMIT_CONFIG=10\n"
      "CRITICAL_LIMIT_CONFIG=5\nSTATUS_TIMEOUT=5\nCOMMAND_TIMEOUT=0\nREBOOT_BUDGET=3\n"
-     "REBOOT_BUDGET_HOURS=24\n"},
+     "REBOOT_BUDGET_HOURS=24\nLOG_LEVEL=info\nLOG_MAX_KB=64\nLOG_SYSLOG=1\n"},
     {"etc/sysconfig/rc.conf", "START_VIGILERD=true\nSTART_HTTPD=true\nSTART_PPP=false\n"},
     {"etc/vigilerd/httpd",
      "[basic]\nSCRIPT=/s/ok\nGOOD_RET=0,\nBAD_RET=1,124,\nMAX_FAIL=2\nFAILS_FOR_ESCALATION=4\n"
