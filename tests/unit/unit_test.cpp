@@ -289,16 +289,14 @@ TEST(Log, RenamedBetweenWholeLinesAtItsLimit) {
         snprintf(text, sizeof text, "thread %d line %03d ", i % 2 + 1, i / 2);
         ASSERT_NE(at[i % 2] = both.find(text, at[i % 2]), std::string::npos) << text;
     }
-    ASSERT_EQ(truncate(log.c_str(), 0), 0);  // copytruncate: not renamed before the limit
-    report(1);
-    EXPECT_EQ(read(old), renamed);
-    ASSERT_EQ(remove(old.c_str()) | mkdir(old.c_str(), 0700), 0);
-    report(2);
+    // copytruncate empties the log, and .1 cannot be replaced any more: the log is not renamed
+    // before it reaches the limit again, then the failure is logged once and the log grows.
+    ASSERT_EQ(truncate(log.c_str(), 0) | remove(old.c_str()) | mkdir(old.c_str(), 0700), 0);
+    report(1), report(2);
     const std::string grown = read(log), failed = "] Warning: could not rename " + log + " to " +
                                                   old + " (21 = Is a directory)\n";
-    EXPECT_EQ(std::count(grown.begin(), grown.end(), '\n'), 701);  // all there, one failure line
-    EXPECT_TRUE(grown.find(failed) != std::string::npos &&
-                grown.find(failed) == grown.rfind(failed));
+    EXPECT_EQ(std::count(grown.begin(), grown.end(), '\n'), 701);
+    EXPECT_TRUE(grown.find(failed) > 400 * line && grown.find(failed) == grown.rfind(failed));
     CloseLog();
     system(("rm -rf " + std::string(temp)).c_str());
 }
