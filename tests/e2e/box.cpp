@@ -269,6 +269,15 @@ std::vector<std::string> Box::AlertRecords() const {
     return Split(Read("/run/box/syslog.log"), '\n');
 }
 
+std::vector<std::string> Box::Records() const {
+    std::vector<std::string> records = AlertRecords();
+    const std::regex head("^(<[0-9]+>)[A-Z][a-z]{2} [ 1-3][0-9] [0-9:]{8} vigilerd\\[" +
+                          std::to_string(pid_) + "\\]: ");
+    for (std::string& record : records)
+        record = std::regex_replace(record, head, "$1");
+    return records;
+}
+
 void BoxTest::TearDown() {
     if (HasFailure())  // log, records and standard error
         std::cerr << "=== box " << box.Pid() << (box.Alive() ? " alive" : " gone") << "\n--- log\n"

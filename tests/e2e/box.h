@@ -93,6 +93,9 @@ class Box {
 
     // System-log records that reached the box's /dev/log, one per entry, as received.
     std::vector<std::string> AlertRecords() const;
+    // The same cut to "<priority>message" where they carry the time, and the ident and pid of
+    // this daemon, as syslog(3) forms them; the others as received.
+    std::vector<std::string> Records() const;
 
   private:
     std::vector<std::pair<std::string, std::string>> installs_;

@@ -110,13 +110,9 @@ TEST_F(BoxTest, VoiceLockAroundRepairsAndReboots) {
                     "archive|reboot lock=held|voice status 3|archive|repair-fails lock=held|vpnd "
                     "lock=held|httpd status 4|archive|reboot lock=held|voice status 4|vpnd "
                     "lock=held|httpd status 5|voice status 5"));
-    const std::string alert =
-        "<25>[A-Z][a-z]{2} [ 1-3][0-9] [0-9:]{8} vigilerd\\[" + std::to_string(box.Pid()) +
-        "\\]: Software Watchdog: httpd reported too many errors\\. Executing Escalation "
-        "Command\\.";
     EXPECT_TRUE(WaitUntil([&] { return box.AlertRecords().size() >= 2; }));
-    EXPECT_THAT(box.AlertRecords(), ::testing::ElementsAre(::testing::MatchesRegex(alert),
-                                                           ::testing::MatchesRegex(alert)));
+    EXPECT_EQ(box.Records(), Lines(2, "<25>Software Watchdog: httpd reported too many errors. "
+                                      "Executing Escalation Command."));
 }
 
 // Output reaches the log as delivered, standard error included, cut at 4096 bytes, and a
