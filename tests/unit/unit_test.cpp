@@ -264,8 +264,8 @@ TEST(RebootBudget, HardwareResetsAndStalls) {
 // log that copytruncate emptied is not renamed early; a failed rename is logged once, and the
 // log then goes on growing.
 TEST(Log, RenamedBetweenWholeLinesAtItsLimit) {
-    char temp[] = "/tmp/log.XXXXXX";
-    const std::string log = mkdtemp(temp) + "/vigilerd.log"s, old = log + ".1";
+    std::string temp = ::testing::TempDir() + "log.XXXXXX";
+    const std::string log = mkdtemp(&temp[0]) + "/vigilerd.log"s, old = log + ".1";
     auto read = [](const std::string& path) {
         return std::string(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {});
     };
@@ -296,7 +296,7 @@ TEST(Log, RenamedBetweenWholeLinesAtItsLimit) {
     EXPECT_EQ(std::count(grown.begin(), grown.end(), '\n'), 701);
     EXPECT_TRUE(grown.find(failed) > 400 * line && grown.find(failed) == grown.rfind(failed));
     CloseLog();
-    system(("rm -rf " + std::string(temp)).c_str());
+    system(("rm -rf " + temp).c_str());
 }
 
 }  // namespace
