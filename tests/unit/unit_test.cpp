@@ -296,7 +296,7 @@ TEST(Log, RenamedBetweenWholeLinesAtItsLimit) {
     EXPECT_EQ(std::count(grown.begin(), grown.end(), '\n'), 701);
     EXPECT_TRUE(grown.find(failed) > 400 * line && grown.find(failed) == grown.rfind(failed));
     CloseLog();
-    system(("rm -rf " + temp).c_str());
+    EXPECT_EQ(system(("rm -rf " + temp).c_str()), 0);
 }
 
 }  // namespace
