@@ -143,8 +143,8 @@ const CheckCase kChecks[] = {
      1},
     {{{"etc/vigilerd.conf", kClean.at("etc/vigilerd.conf") + "WATCHDOG_DEVICE=/dev/watchdog\n"
                                                             "WATCHDOG_STALL=70\n"}},
-     "etc/vigilerd.conf:10: warning: WATCHDOG_DEVICE /dev/watchdog does not exist\n"
-     "etc/vigilerd.conf:11: warning: WATCHDOG_STALL=70 is not above CHECK_INTERVAL plus the "
+     "etc/vigilerd.conf:13: warning: WATCHDOG_DEVICE /dev/watchdog does not exist\n"
+     "etc/vigilerd.conf:14: warning: WATCHDOG_STALL=70 is not above CHECK_INTERVAL plus the "
      "longest status time limit (70 seconds)",
      1}};
 
