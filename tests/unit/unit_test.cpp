@@ -258,6 +258,7 @@ TEST(RebootBudget, HardwareResetsAndStalls) {
                          "Error: Reboot budget spent (3 reboots in 1 hours). Could not execute the "
                          "escalation command\n")
         << said;
+}
 
 // The size limit: a burst of lines from two threads across the rename splits and loses none; a
 // log that copytruncate emptied is not renamed early; a failed rename is logged once, and the
