@@ -2,7 +2,6 @@
 // rewritten whole for vigilerctl status. Owns the check records and the writing of the file.
 #include "core/state_file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +18,7 @@
 #include "core/log.h"
 #include "core/run_modes.h"
 #include "core/signals.h"
+#include "platform/replace_file.h"
 
 namespace {
 
@@ -128,42 +128,11 @@ std::string StateText() {
     return text;
 }
 
-// 0 on success, else the errno of the step that failed.
-int WriteWhole(const std::string& text) {
-    int fd = open(kStateTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        return errno;
-    }
-    size_t done = 0;
-    int error = 0;
-    while (done < text.size()) {
-        ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = errno;
-            break;
-        }
-        done += static_cast<size_t>(written);
-    }
-    if (close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && rename(kStateTemp, kStatePath) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        unlink(kStateTemp);
-    }
-    return error;
-}
-
 }  // namespace
 
 void WriteStateFile() {
     std::lock_guard<std::mutex> lock(writeMutex);
-    int error = WriteWhole(StateText());
+    int error = ReplaceFile(kStatePath, kStateTemp, StateText(), false);
     // A daemon going to sleep for good has said its last line; the state file says the rest.
     if (error != 0 && !failureLogged && asleepForGood.load() == 0) {
         failureLogged = true;

@@ -15,6 +15,7 @@
 #include "config/settings_reader.h"
 #include "core/daemon.h"
 #include "core/log.h"
+#include "platform/replace_file.h"
 
 namespace {
 
@@ -41,47 +42,6 @@ std::vector<RebootEntry> Load() {
     return entries;
 }
 
-// 0, or the errno of the step that failed.
-int WriteAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno != EINTR) {
-            return errno;
-        }
-        done += written > 0 ? static_cast<size_t>(written) : 0;
-    }
-    return fsync(fd) == 0 ? 0 : errno;
-}
-
-// A power cut at any moment leaves the old record or the new one: the new one is made whole
-// and durable under another name, then renamed over the old, and the rename made durable.
-int Store(const std::string& text) {
-    int fd = open(kRebootRecordTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        return errno;
-    }
-    int error = WriteAll(fd, text);
-    if (close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && rename(kRebootRecordTemp, kRebootRecordPath) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        unlink(kRebootRecordTemp);
-        return error;
-    }
-    std::string dir(kRebootRecordPath, strrchr(kRebootRecordPath, '/'));
-    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0 || fsync(dirFd) != 0) {
-        error = errno;
-    }
-    if (dirFd >= 0) {
-        close(dirFd);
-    }
-    return error;
-}
-
 // Adds an entry dated now, drops those that have left the window, writes the record. A
 // record that cannot be written must not stop the reboot: the failure is only logged.
 void Append(std::vector<RebootEntry>& entries, const char* cause, const char* service,
@@ -93,7 +53,7 @@ void Append(std::vector<RebootEntry>& entries, const char* cause, const char* se
         }
     }
     text += std::to_string(now) + " " + cause + " " + service + "\n";
-    int error = Store(text);
+    int error = ReplaceFile(kRebootRecordPath, kRebootRecordTemp, text, true);
     if (error != 0) {
         Report("Error: Could not write the reboot record %s (%d = %s)\n", kRebootRecordPath, error,
                strerror(error));
