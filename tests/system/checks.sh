@@ -6,9 +6,9 @@ running='vigilerctl status | grep -q "^vigilerd pid [0-9]*: running, interval 3 
 low='Software Watchdog: Warning: Running low on file system space for voice mails\. [0-9.]*'
 hung='] Warning: cmd = /etc/init.d/ntp status timed out after 3 seconds'
 busy='] Error: Voice subsystem is in use. Could not execute the escalation command'
-guest_reset='(SHUTDOWN|RESET)".*"reason": "guest-reset'
 spent='] Error: Reboot budget spent (2 reboots in 1 hours). Could not execute the escalation command'
-spent_alert='Software Watchdog: Reboot budget spent: ppp keeps failing and the box is not rebooted\.'
+alert='vigilerd\[[0-9]*\]: Software Watchdog:'
+spent_alert='Reboot budget spent: ppp keeps failing and the box is not rebooted\.'
 stalled='] Error: Checks have stalled for [0-9]+ seconds\. Hardware watchdog keepalives stopped'
 
 check 'boot: the init script started vigilerd; vigilerctl status shows it running' \
@@ -30,7 +30,7 @@ check 'no reboot while another process holds the voice lock' \
     "[ \$(grep -cF '$busy' $log) -ge 3 ]"
 check_event '"reboot" takes the machine down once the lock is free (QMP SHUTDOWN guest-reset)' \
     'touch /mnt/flashfs/mark && kill %1' \
-    "$guest_reset"
+    'SHUTDOWN".*"reason": "guest-reset'
 boot keep || return 0
 check 'after the reboot vigilerd runs again, and the flash disk kept its files' \
     true "$running && [ -e /mnt/flashfs/mark ]"
@@ -46,17 +46,14 @@ next_boot || return 0
 [ "$watchdog" = softdog ] ||
     check 'the next boot logs the hardware reset and raises its alert' \
         true "grep -qF '] Warning: The last reset was made by the hardware watchdog' $log &&
-        grep -q 'vigilerd\[[0-9]*\]: Software Watchdog: The hardware watchdog reset the box\.\$' /var/log/messages"
+        grep -q '$alert The hardware watchdog reset the box\.\$' /var/log/messages"
 # The budget's keys and a ppp that fails go on the flash disk, so each boot from the next on
 # starts with them; that boot and the next end in its escalation, the third stays up.
-resets=$(qmp_events "$guest_reset")
 guest "printf 'REBOOT_BUDGET=2\nREBOOT_BUDGET_HOURS=1\n' >/mnt/flashfs/vigilerd.conf.add &&
     touch /mnt/flashfs/ppp.down && reboot" 10
 next_boot 3 || return 0
 check 'a reboot budget of 2: ppp, failing at every boot, rebooted the box twice, then not again' \
-    true "grep -qF '$spent' $log && grep -q 'vigilerd\[[0-9]*\]: $spent_alert\$' /var/log/messages"
-result $(($(qmp_events "$guest_reset") == resets + 3 ? 0 : 1)) \
-    'the machine saw that reboot and the two of the budget, no more'
+    true "grep -qF '$spent' $log && grep -q '$alert $spent_alert\$' /var/log/messages"
 check 'the reboot record on the flash disk holds the two reboots' \
     true "[ \$(grep -c '^[0-9]* escalation ppp\$' /mnt/flashfs/vigilerd.reboots) -eq 2 ] &&
     [ \$(wc -l </mnt/flashfs/vigilerd.reboots) -eq 2 ]"
