@@ -7,6 +7,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -26,7 +27,8 @@ namespace {
 std::mutex logMutex;
 // Everything below is guarded by logMutex.
 bool logOpen = false;
-LogLevel logLevel = kLogDebug;
+// Written under logMutex, read without it by Report before it formats anything.
+std::atomic<int32_t> logLevel{kLogDebug};
 LogCopy logCopy = kLogFileOnly;
 int64_t logLimit = 0;  // bytes; 0 means no limit
 int64_t logSize = 0;   // the file's size as this process last knew it
@@ -56,22 +58,39 @@ const Beginning* BeginningOf(const char* message) {
     return nullptr;
 }
 
-// "<ctime> [<pid>] " into `buffer`; its length, or -1 when it does not fit.
+// The "<ctime> [<pid>] " of the current second. Working out the local time (time-zone rules,
+// then formatting) is most of what a line costs, and every line of one second gets the same
+// text, so the last second's prefix is kept.
+std::mutex prefixMutex;
+time_t prefixSecond = -1;  // under prefixMutex
+char prefixText[64];       // under prefixMutex
+int prefixLength = -1;     // under prefixMutex; -1 when the text did not fit
+
+// The prefix into `buffer`; its length, or -1 when it does not fit.
 int Prefix(char* buffer, size_t size) {
     time_t now = time(nullptr);
-    char timeText[32];
-    if (ctime_r(&now, timeText) == nullptr) {
-        timeText[0] = '\0';
-    } else {
-        size_t length = strnlen(timeText, sizeof timeText);
-        if (length > 0 && timeText[length - 1] == '\n') {
-            timeText[length - 1] = '\0';
+    std::lock_guard<std::mutex> lock(prefixMutex);
+    if (now != prefixSecond) {
+        char timeText[32];
+        if (ctime_r(&now, timeText) == nullptr) {
+            timeText[0] = '\0';
+        } else {
+            size_t length = strnlen(timeText, sizeof timeText);
+            if (length > 0 && timeText[length - 1] == '\n') {
+                timeText[length - 1] = '\0';
+            }
         }
+        // The daemon never forks, so its pid is asked for once rather than with every line.
+        static const pid_t pid = getpid();
+        int length = snprintf(prefixText, sizeof prefixText, "%s [%d] ", timeText, pid);
+        prefixLength = length < 0 || static_cast<size_t>(length) >= sizeof prefixText ? -1 : length;
+        prefixSecond = now;
     }
-    // The daemon never forks, so its pid is asked for once rather than with every line.
-    static const pid_t pid = getpid();
-    int length = snprintf(buffer, size, "%s [%d] ", timeText, pid);
-    return length < 0 || static_cast<size_t>(length) >= size ? -1 : length;
+    if (prefixLength < 0 || static_cast<size_t>(prefixLength) >= size) {
+        return -1;
+    }
+    memcpy(buffer, prefixText, static_cast<size_t>(prefixLength) + 1);
+    return prefixLength;
 }
 
 // Writes one whole line. When the disk takes only a part of it, that part is taken back
@@ -158,7 +177,7 @@ void Rotate(int fd) {
 void Emit(const char* line, size_t length, size_t prefix) {
     const Beginning* beginning = BeginningOf(line + prefix);
     std::lock_guard<std::mutex> lock(logMutex);
-    if (!logOpen || (beginning != nullptr && logLevel >= beginning->dropFrom)) {
+    if (!logOpen || (beginning != nullptr && logLevel.load() >= beginning->dropFrom)) {
         return;
     }
     if (logFile != nullptr) {
@@ -212,6 +231,13 @@ void ConfigureLog(LogLevel level, int64_t maxBytes, LogCopy copy) {
 }
 
 void Report(const char* format, ...) {
+    // The daemon's formats begin with their level word, so a line the level drops is known
+    // before any time is looked up or anything formatted (a format that begins with a
+    // conversion is judged once formatted, in Emit).
+    const Beginning* beginning = BeginningOf(format);
+    if (beginning != nullptr && logLevel.load() >= beginning->dropFrom) {
+        return;
+    }
     char stackLine[1024];
     int prefix = Prefix(stackLine, sizeof stackLine);
     if (prefix < 0) {
