@@ -13,8 +13,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/command_line.h"
@@ -195,8 +197,11 @@ int Reap(pid_t pid) {
     return got == pid ? DecodeStatus(status) : -1;
 }
 
-// Waits for the shell's end through its process descriptor while reading the pipe.
-int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Collector& collector,
+// Waits for the shell's end through its process descriptor while reading the pipe. The
+// daemon's own copy of the write end stays open until then: the pipe's end of file, which
+// comes a moment before the process descriptor turns ready, would otherwise wake the wait a
+// second time for every command. Output still wakes it, so a full pipe never stalls the child.
+int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Fd& writeEnd, Collector& collector,
                       Deadline& deadline) {
     bool pipeOpen = true;
     for (;;) {
@@ -216,6 +221,7 @@ int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Collector& collector
             break;
         }
     }
+    writeEnd.Reset();
     if (pipeOpen) {
         collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
     }
@@ -252,6 +258,88 @@ int WaitWithPolling(pid_t pid, int pipeFd, Collector& collector, Deadline& deadl
     }
 }
 
+// What a child is given: stdin from /dev/null, stdout and stderr into the pipe's write end,
+// no other descriptor of the daemon, every signal at its default, none blocked, and a process
+// group of its own. Each descriptor action asks the kernel for the descriptor limit as it is
+// added, so the set for the write end's usual number is built once and then only read, by any
+// thread (posix_spawn never changes it).
+class ChildSetup {
+  public:
+    explicit ChildSetup(int writeFd) : writeFd_(writeFd) {
+        actionsMade_ = posix_spawn_file_actions_init(&actions_) == 0;
+        attributesMade_ = posix_spawnattr_init(&attributes_) == 0;
+        // sigfillset leaves out the C library's own reserved real-time signals, and
+        // posix_spawn then hands them to the child ignored; every bit set puts them back to
+        // their default too.
+        sigset_t allSignals;
+        sigset_t noSignals;
+        memset(&allSignals, 0xff, sizeof allSignals);
+        sigemptyset(&noSignals);
+        // dup2 clears close-on-exec on 1 and 2 only; everything else the daemon holds stays
+        // behind, and closefrom also keeps back descriptors some library opened without the
+        // flag.
+        ready_ =
+            actionsMade_ && attributesMade_ &&
+            posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0) ==
+                0 &&
+            posix_spawn_file_actions_adddup2(&actions_, writeFd, STDOUT_FILENO) == 0 &&
+            posix_spawn_file_actions_adddup2(&actions_, writeFd, STDERR_FILENO) == 0 &&
+#if HAVE_SPAWN_CLOSEFROM
+            posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1) == 0 &&
+#endif
+            posix_spawnattr_setsigdefault(&attributes_, &allSignals) == 0 &&
+            posix_spawnattr_setsigmask(&attributes_, &noSignals) == 0 &&
+            // A group of its own, so that a time limit reaches whatever the command started.
+            posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+            posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                                       POSIX_SPAWN_SETPGROUP) == 0;
+    }
+    ~ChildSetup() {
+        if (actionsMade_) {
+            posix_spawn_file_actions_destroy(&actions_);
+        }
+        if (attributesMade_) {
+            posix_spawnattr_destroy(&attributes_);
+        }
+    }
+    ChildSetup(const ChildSetup&) = delete;
+    ChildSetup& operator=(const ChildSetup&) = delete;
+
+    bool Ready() const { return ready_; }
+    int WriteFd() const { return writeFd_; }
+    const posix_spawn_file_actions_t* Actions() const { return &actions_; }
+    const posix_spawnattr_t* Attributes() const { return &attributes_; }
+
+  private:
+    int writeFd_;
+    bool actionsMade_ = false;
+    bool attributesMade_ = false;
+    bool ready_ = false;
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+};
+
+// The set for `writeFd`: the shared one when it was built for that number (the first call
+// builds it, and it is kept for the daemon's life), else one of the caller's own in `own`.
+// Null when none can be built.
+const ChildSetup* SetupFor(int writeFd, std::unique_ptr<ChildSetup>& own) {
+    static std::atomic<ChildSetup*> shared{nullptr};
+    ChildSetup* current = shared.load();
+    if (current != nullptr && current->WriteFd() == writeFd) {
+        return current;
+    }
+    auto fresh = std::make_unique<ChildSetup>(writeFd);
+    if (!fresh->Ready()) {
+        return nullptr;
+    }
+    ChildSetup* none = nullptr;
+    if (current == nullptr && shared.compare_exchange_strong(none, fresh.get())) {
+        return fresh.release();
+    }
+    own = std::move(fresh);
+    return own.get();
+}
+
 }  // namespace
 
 int System(std::string command, std::string& output, int timeoutSeconds, bool* timedOut) {
@@ -277,40 +365,11 @@ int System(std::string command, std::string& output, int timeoutSeconds, bool* t
         return -1;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (posix_spawn_file_actions_init(&actions) != 0) {
-        return -1;
-    }
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return -1;
-    }
-    // sigfillset leaves out the C library's own reserved real-time signals, and posix_spawn
-    // then hands them to the child ignored; every bit set puts them back to their default too.
-    sigset_t allSignals;
-    sigset_t noSignals;
-    memset(&allSignals, 0xff, sizeof allSignals);
-    sigemptyset(&noSignals);
-    // dup2 clears close-on-exec on 1 and 2 only; everything else the daemon holds stays
-    // behind, and closefrom also keeps back descriptors some library opened without the flag.
-    bool prepared =
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
-        posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO) == 0 &&
-        posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDERR_FILENO) == 0 &&
-#if HAVE_SPAWN_CLOSEFROM
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0 &&
-#endif
-        posix_spawnattr_setsigdefault(&attributes, &allSignals) == 0 &&
-        posix_spawnattr_setsigmask(&attributes, &noSignals) == 0 &&
-        // A group of its own, so that a time limit reaches whatever the command started.
-        posix_spawnattr_setpgroup(&attributes, 0) == 0 &&
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                                  POSIX_SPAWN_SETPGROUP) == 0;
-
+    std::unique_ptr<ChildSetup> own;
+    const ChildSetup* setup = SetupFor(writeEnd.Get(), own);
     pid_t pid = -1;
     int spawned = -1;
-    if (prepared) {
+    if (setup != nullptr) {
         // A plain line starts its program without the shell's own start-up. A program that
         // does not start that way (missing, not executable, no #! line) is left to the shell,
         // which then says and returns what it always did.
@@ -321,18 +380,17 @@ int System(std::string command, std::string& output, int timeoutSeconds, bool* t
                 argv.push_back(&word[0]);
             }
             argv.push_back(nullptr);
-            spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+            spawned = posix_spawn(&pid, argv[0], setup->Actions(), setup->Attributes(),
+                                  argv.data(), environ);
         }
         if (spawned != 0) {
             char shell[] = "/bin/sh";
             char dashC[] = "-c";
             char* argv[] = {shell, dashC, &command[0], nullptr};
-            spawned = posix_spawn(&pid, shell, &actions, &attributes, argv, environ);
+            spawned = posix_spawn(&pid, shell, setup->Actions(), setup->Attributes(), argv,
+                                  environ);
         }
     }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    writeEnd.Reset();  // the pipe reports end of file once every writer in the child is gone
     if (spawned != 0) {
         return -1;  // nothing started (a failed exec is reaped inside posix_spawn)
     }
@@ -341,9 +399,14 @@ int System(std::string command, std::string& output, int timeoutSeconds, bool* t
     Deadline deadline(pid, timeoutSeconds);
     int result;
     Fd processFd(OpenProcessFd(pid));
+    const int openError = errno;
+    if (processFd.Get() < 0) {
+        writeEnd.Reset();  // only the child's copies are left, so its end shows as end of file
+    }
     if (processFd.Get() >= 0) {
-        result = WaitWithProcessFd(pid, processFd.Get(), readEnd.Get(), collector, deadline);
-    } else if (errno == ESRCH) {
+        result = WaitWithProcessFd(pid, processFd.Get(), readEnd.Get(), writeEnd, collector,
+                                   deadline);
+    } else if (openError == ESRCH) {
         // Already released by the kernel: SIGCHLD is ignored, so no status can be had.
         collector.ReadAvailable(readEnd.Get(), kMaxDrainAfterExit);
         Reap(pid);  // fails with ECHILD; kept so that no path can leave a zombie
