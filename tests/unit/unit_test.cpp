@@ -164,6 +164,21 @@ TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
     EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }
 
+// Commands run from two threads at once, their pipes at whatever descriptor numbers they get,
+// each collect their own output and nothing else.
+TEST(CommandLine, ConcurrentCommandsCollectTheirOwnOutput) {
+    bool ok[2] = {true, true};
+    auto run = [&ok](int thread) {
+        for (int i = 0; i < 40 && ok[thread]; ++i) {
+            std::string out, want = "t" + std::to_string(thread) + "." + std::to_string(i);
+            ok[thread] = System("/bin/echo " + want, out) == 0 && out == want + "\n";
+        }
+    };
+    std::thread one(run, 0), two(run, 1);
+    one.join(), two.join();
+    EXPECT_TRUE(ok[0] && ok[1]);
+}
+
 // A record is whole or counts as nothing; a missing one is empty, silently.
 TEST(RebootBudget, RecordLines) {
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -296,6 +311,20 @@ TEST(Log, RenamedBetweenWholeLinesAtItsLimit) {
                                                   old + " (21 = Is a directory)\n";
     EXPECT_EQ(std::count(grown.begin(), grown.end(), '\n'), 701);
     EXPECT_TRUE(grown.find(failed) > 400 * line && grown.find(failed) == grown.rfind(failed));
+    // The prefix of a second is kept, yet a line of a later second carries its own time.
+    const time_t first = time(nullptr);
+    for (int i = 0; i < 300 && time(nullptr) == first; ++i)
+        usleep(10 * 1000);
+    const time_t from = time(nullptr);
+    Report("Info: a later second\n");
+    const time_t to = time(nullptr);
+    const std::string last = read(log).substr(read(log).rfind('\n', read(log).size() - 2) + 1);
+    auto stamp = [](time_t t) {
+        char text[32];
+        return std::string(ctime_r(&t, text), 24) + " [" + std::to_string(getpid()) + "] ";
+    };
+    EXPECT_TRUE(from != first && (last == stamp(from) + "Info: a later second\n" ||
+                                  last == stamp(to) + "Info: a later second\n")) << last;
     CloseLog();
     EXPECT_EQ(system(("rm -rf " + temp).c_str()), 0);
 }
