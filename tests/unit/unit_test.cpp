@@ -1,6 +1,7 @@
 // Unit tests for what the scenarios cannot reach cheaply: the file syntax and number parsing,
 // and the return-value list grammar.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
@@ -165,8 +166,16 @@ TEST(CommandLine, PlainLinesRunDirectlyAndDoWhatTheShellDoes) {
 }
 
 // Commands run from two threads at once, their pipes at whatever descriptor numbers they get,
-// each collect their own output and nothing else.
+// each collect their own output and nothing else, and leave no descriptor behind.
 TEST(CommandLine, ConcurrentCommandsCollectTheirOwnOutput) {
+    auto openFds = [] {
+        int count = 0;
+        DIR* dir = opendir("/proc/self/fd");
+        while (dir != nullptr && readdir(dir) != nullptr)
+            ++count;
+        return dir != nullptr && closedir(dir) == 0 ? count : -1;
+    };
+    const int fds = openFds();
     bool ok[2] = {true, true};
     auto run = [&ok](int thread) {
         for (int i = 0; i < 40 && ok[thread]; ++i) {
@@ -177,6 +186,7 @@ TEST(CommandLine, ConcurrentCommandsCollectTheirOwnOutput) {
     std::thread one(run, 0), two(run, 1);
     one.join(), two.join();
     EXPECT_TRUE(ok[0] && ok[1]);
+    EXPECT_EQ(openFds(), fds);
 }
 
 // A record is whole or counts as nothing; a missing one is empty, silently.
