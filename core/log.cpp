@@ -173,9 +173,9 @@ void Rotate(int fd) {
     }
 }
 
-// Writes a formatted line (its message from `prefix` on) where the settings send it.
-void Emit(const char* line, size_t length, size_t prefix) {
-    const Beginning* beginning = BeginningOf(line + prefix);
+// Writes a formatted line (its message from `prefix` on, beginning with `beginning`, null
+// for none of the level words) where the settings send it.
+void Emit(const char* line, size_t length, size_t prefix, const Beginning* beginning) {
     std::lock_guard<std::mutex> lock(logMutex);
     if (!logOpen || (beginning != nullptr && logLevel.load() >= beginning->dropFrom)) {
         return;
@@ -269,7 +269,9 @@ void Report(const char* format, ...) {
     }
     va_end(again);
 
-    Emit(line, total, static_cast<size_t>(prefix));
+    // A format that begins with a level word gives its message the same beginning.
+    Emit(line, total, static_cast<size_t>(prefix),
+         beginning != nullptr ? beginning : BeginningOf(line + prefix));
     free(heapLine);
 }
 
