@@ -15,6 +15,7 @@
 #include "config/settings_reader.h"
 #include "core/daemon.h"
 #include "core/log.h"
+#include "platform/config_file.h"
 #include "platform/replace_file.h"
 
 namespace {
@@ -91,10 +92,12 @@ bool ParseLine(const std::string& line, RebootEntry& entry) {
 
 bool ReadRebootRecord(const char* path, std::vector<RebootEntry>& entries, std::string& why) {
     entries.clear();
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // A FIFO in its place would hold the open until a writer came, and the reboot with it.
+    int fd = OpenRegularFile(path);
     if (fd < 0) {
-        why = strerror(errno);
-        return errno == ENOENT;
+        int error = errno;
+        why = error != 0 ? strerror(error) : "not a regular file";
+        return error == ENOENT;
     }
     std::string text;
     char buffer[512];

@@ -164,6 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
                    kReadWarning + "malformed line 2)"},
         BudgetCase{"GarbageCountsAsEmpty", 1, "@-9  escalation httpd\n", "", 1, 1,
                    kReadWarning + "malformed line 1)"},
+        BudgetCase{"FifoCountsAsEmpty", 1, "", "mkfifo /mnt/flashfs/vigilerd.reboots", 1, 1,
+                   kReadWarning + "not a regular file)"},
         BudgetCase{"ReadOnlyFlashStillReboots", 1, "", "mount -o remount,ro /mnt/flashfs", -1, -1,
                    "Error: Could not write the reboot record /mnt/flashfs/vigilerd.reboots (30 = "
                    "Read-only file system)"},
