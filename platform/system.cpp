@@ -91,21 +91,36 @@ class Collector {
   public:
     explicit Collector(bool keep) : keep_(keep) {}
 
-    // Reads what the non-blocking pipe holds right now, at most `limit` bytes. False once the
-    // pipe has reached end of file or failed; true while it may still deliver more.
+    // The daemon's end of the pipe blocks, and it is the pipe's only reader: a read made after
+    // poll(2) has found data, or the end of file, returns at once.
+
+    // One read of a pipe that poll(2) has just reported ready. False once the pipe has reached
+    // end of file or failed; true while it may still deliver more.
+    bool ReadReady(int fd) {
+        ssize_t got;
+        do {
+            got = read(fd, chunk_, sizeof chunk_);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            return false;
+        }
+        Keep(chunk_, static_cast<size_t>(got));
+        return true;
+    }
+
+    // Reads what the pipe holds right now, at most about `limit` bytes, without waiting.
+    // Same result as ReadReady.
     bool ReadAvailable(int fd, size_t limit) {
-        char chunk[8192];
-        size_t total = 0;
-        while (total < limit) {
-            ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got > 0) {
-                Keep(chunk, static_cast<size_t>(got));
-                total += static_cast<size_t>(got);
-            } else if (got < 0 && errno == EINTR) {
+        for (size_t total = 0; total < limit; total += sizeof chunk_) {
+            struct pollfd pipe = {fd, POLLIN, 0};
+            int ready = ::poll(&pipe, 1, 0);
+            if (ready < 0 && errno == EINTR) {
                 continue;
-            } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                return true;
-            } else {
+            }
+            if (ready <= 0) {
+                return ready == 0;
+            }
+            if (!ReadReady(fd)) {
                 return false;
             }
         }
@@ -125,6 +140,7 @@ class Collector {
 
     bool keep_;
     std::string text_;
+    char chunk_[8192];
 };
 
 // Ends a command that outlived its limit: SIGTERM to its whole process group when the limit
@@ -204,6 +220,11 @@ int Reap(pid_t pid) {
 int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Fd& writeEnd, Collector& collector,
                       Deadline& deadline) {
     bool pipeOpen = true;
+    // poll(2) looks at the descriptors in order, so a pipe it finds empty after the process
+    // descriptor has turned ready holds nothing the shell wrote; only a process the shell left
+    // behind could still add to it, and what that writes after the shell's end was never
+    // waited for.
+    bool emptyAfterEnd = false;
     for (;;) {
         deadline.Act();
         struct pollfd fds[2] = {{processFd, POLLIN, 0}, {pipeFd, POLLIN, 0}};
@@ -215,14 +236,15 @@ int WaitWithProcessFd(pid_t pid, int processFd, int pipeFd, Fd& writeEnd, Collec
             break;  // cannot happen with valid descriptors; reap below rather than spin
         }
         if (pipeOpen && fds[1].revents != 0) {
-            pipeOpen = collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
+            pipeOpen = collector.ReadReady(pipeFd);
         }
         if (fds[0].revents != 0) {
+            emptyAfterEnd = fds[1].revents == 0;
             break;
         }
     }
     writeEnd.Reset();
-    if (pipeOpen) {
+    if (pipeOpen && !emptyAfterEnd) {
         collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
     }
     return Reap(pid);
@@ -250,7 +272,7 @@ int WaitWithPolling(pid_t pid, int pipeFd, Collector& collector, Deadline& deadl
         if (pipeOpen) {
             struct pollfd fds[1] = {{pipeFd, POLLIN, 0}};
             if (::poll(fds, 1, kFallbackPollMs) > 0) {
-                pipeOpen = collector.ReadAvailable(pipeFd, kMaxDrainAfterExit);
+                pipeOpen = collector.ReadReady(pipeFd);
             }
         } else {
             ::poll(nullptr, 0, kFallbackPollMs);
@@ -359,12 +381,6 @@ int System(std::string command, std::string& output, int timeoutSeconds, bool* t
     if (!MoveAboveStandardStreams(readEnd) || !MoveAboveStandardStreams(writeEnd)) {
         return -1;
     }
-    // Only the daemon's end is non-blocking; the child writes to its own open file description.
-    // A fresh pipe has no other status flag to keep.
-    if (fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK) != 0) {
-        return -1;
-    }
-
     std::unique_ptr<ChildSetup> own;
     const ChildSetup* setup = SetupFor(writeEnd.Get(), own);
     pid_t pid = -1;

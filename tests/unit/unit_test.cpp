@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -187,6 +188,35 @@ TEST(CommandLine, ConcurrentCommandsCollectTheirOwnOutput) {
     one.join(), two.join();
     EXPECT_TRUE(ok[0] && ok[1]);
     EXPECT_EQ(openFds(), fds);
+}
+
+// What a command leaves behind cannot hold the runner, and its output is read to the end:
+// a silent background holder of the pipe, one that floods it after the shell has ended, and
+// output larger than the pipe, written at the last moment or late by a background child.
+TEST(CommandLine, OutputAndLeftoversOfTheShell) {
+    const struct {
+        const char* line;
+        int code;
+        std::string output;
+    } cases[] = {
+        {"(sleep 5 &) ; echo done", 0, "done\n"},
+        {"(exec /bin/sh -c 'while :; do echo y; done' &) ; sleep 0.1", 0, ""},
+        {"(sleep 5 &) ; head -c 100000 /dev/zero | tr '\\0' a; exit 3", 3,
+         std::string(kMaxCommandOutput, 'a')},
+        {"(sleep 0.3; echo late) & echo early", 0, "early\n"},
+        {"printf last; exec >&-; sleep 0.2", 0, "last"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(System(c.line, out), c.code) << c.line;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << c.line;
+        // The flood is cut to the kept size, whatever else the shell printed first.
+        EXPECT_TRUE(out == c.output || (*c.output.c_str() == '\0' && c.code == 0 &&
+                                        out.size() == kMaxCommandOutput &&
+                                        out.find_first_not_of("y\n") == std::string::npos))
+            << c.line << " gave " << out.substr(0, 80);
+    }
 }
 
 // A record is whole or counts as nothing; a missing one is empty, silently.
