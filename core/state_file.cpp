@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -79,34 +80,39 @@ const char* ModeName() {
     return "running";
 }
 
-void AddLine(std::string& text, const char* format, long long value) {
-    char line[64];
-    snprintf(line, sizeof line, format, value);
-    text += line;
+// "KEY=value\n". The file has some seven lines per service and is written every pass, so the
+// numbers are turned into text directly rather than through printf's format parser.
+void AddLine(std::string& text, const char* key, long long value) {
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text += key;
+    text.append(digits, static_cast<size_t>(end - digits));
+    text += '\n';
 }
 
 std::string StateText() {
     std::string text;
     text.reserve(2048);
     text += "[vigilerd]\n";
-    AddLine(text, "PID=%lld\n", getpid());
+    static const long long pid = getpid();  // the daemon never forks
+    AddLine(text, "PID=", pid);
     text += "MODE=";
     text += ModeName();
     text += "\n";
-    AddLine(text, "INTERVAL=%lld\n", interval.load());
-    AddLine(text, "STARTED=%lld\n", processStart);
-    AddLine(text, "PASS_START=%lld\n", Locked(passStart));
-    AddLine(text, "PASS_END=%lld\n", Locked(passEnd));
-    AddLine(text, "WRITTEN=%lld\n", static_cast<long long>(time(nullptr)));
+    AddLine(text, "INTERVAL=", interval.load());
+    AddLine(text, "STARTED=", processStart);
+    AddLine(text, "PASS_START=", Locked(passStart));
+    AddLine(text, "PASS_END=", Locked(passEnd));
+    AddLine(text, "WRITTEN=", static_cast<long long>(time(nullptr)));
     text += "REASON=";
     text += asleepForGood.load() != 0 ? sleepReason.load() : "";
     text += "\n";
-    AddLine(text, "SINCE=%lld\n", Locked(since));
-    AddLine(text, "WAIT_END=%lld\n", Locked(waitEnd));
+    AddLine(text, "SINCE=", Locked(since));
+    AddLine(text, "WAIT_END=", Locked(waitEnd));
     AppendHardwareWatchdogState(text);
     if (budget.load() > 0) {
-        AddLine(text, "REBOOT_BUDGET=%lld\n", budget.load());
-        AddLine(text, "REBOOT_BUDGET_HOURS=%lld\n", budgetHours.load());
+        AddLine(text, "REBOOT_BUDGET=", budget.load());
+        AddLine(text, "REBOOT_BUDGET_HOURS=", budgetHours.load());
     }
     if (rowsKnown.load() == 0) {
         return text;
@@ -117,13 +123,13 @@ std::string StateText() {
         text += "\n[";
         text += row.name;
         text += "]\n";
-        AddLine(text, "ENABLED=%lld\n", row.enabled.load());
-        AddLine(text, "LAST_RETURN=%lld\n", record.lastReturn.load());
-        AddLine(text, "CURRENT_FAILS=%lld\n", row.currentFails.load());
-        AddLine(text, "MAX_FAIL=%lld\n", record.maxFail.load());
-        AddLine(text, "FAILS_FOR_ESCALATION=%lld\n", record.failsForEscalation.load());
-        AddLine(text, "LAST_CHECK=%lld\n", Locked(record.lastCheck));
-        AddLine(text, "DEPENDENCY_HELD=%lld\n", record.dependency.load());
+        AddLine(text, "ENABLED=", row.enabled.load());
+        AddLine(text, "LAST_RETURN=", record.lastReturn.load());
+        AddLine(text, "CURRENT_FAILS=", row.currentFails.load());
+        AddLine(text, "MAX_FAIL=", record.maxFail.load());
+        AddLine(text, "FAILS_FOR_ESCALATION=", record.failsForEscalation.load());
+        AddLine(text, "LAST_CHECK=", Locked(record.lastCheck));
+        AddLine(text, "DEPENDENCY_HELD=", record.dependency.load());
     }
     return text;
 }
