@@ -76,12 +76,15 @@ int Prefix(char* buffer, size_t size) {
             timeText[0] = '\0';
         }
         // The daemon never forks, so its pid is turned into text once.
-        static const std::string pidText = " [" + std::to_string(getpid()) + "] ";
+        static char pidText[24];
+        static const int pidLength =
+            snprintf(pidText, sizeof pidText, " [%d] ", static_cast<int>(getpid()));
         size_t timeLength = strlen(timeText);
-        if (timeLength + pidText.size() < sizeof prefixText) {
+        if (pidLength > 0 && static_cast<size_t>(pidLength) < sizeof pidText &&
+            timeLength + static_cast<size_t>(pidLength) < sizeof prefixText) {
             memcpy(prefixText, timeText, timeLength);
-            memcpy(prefixText + timeLength, pidText.c_str(), pidText.size() + 1);
-            prefixLength = static_cast<int>(timeLength + pidText.size());
+            memcpy(prefixText + timeLength, pidText, static_cast<size_t>(pidLength) + 1);
+            prefixLength = static_cast<int>(timeLength) + pidLength;
         } else {
             prefixLength = -1;
         }
