@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -84,9 +83,19 @@ const char* ModeName() {
 // numbers are turned into text directly rather than through printf's format parser.
 void AddLine(std::string& text, const char* key, long long value) {
     char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    char* const end = digits + sizeof digits;
+    char* at = end;
+    unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
+    do {
+        *--at = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        *--at = '-';
+    }
     text += key;
-    text.append(digits, static_cast<size_t>(end - digits));
+    text.append(at, static_cast<size_t>(end - at));
     text += '\n';
 }
 
