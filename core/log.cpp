@@ -72,22 +72,18 @@ int Prefix(char* buffer, size_t size) {
     std::lock_guard<std::mutex> lock(prefixMutex);
     if (now != prefixSecond) {
         char timeText[32];
-        if (!LogTimeText(now, timeText)) {
+        if (ctime_r(&now, timeText) == nullptr) {
             timeText[0] = '\0';
-        }
-        // The daemon never forks, so its pid is turned into text once.
-        static char pidText[24];
-        static const int pidLength =
-            snprintf(pidText, sizeof pidText, " [%d] ", static_cast<int>(getpid()));
-        size_t timeLength = strlen(timeText);
-        if (pidLength > 0 && static_cast<size_t>(pidLength) < sizeof pidText &&
-            timeLength + static_cast<size_t>(pidLength) < sizeof prefixText) {
-            memcpy(prefixText, timeText, timeLength);
-            memcpy(prefixText + timeLength, pidText, static_cast<size_t>(pidLength) + 1);
-            prefixLength = static_cast<int>(timeLength) + pidLength;
         } else {
-            prefixLength = -1;
+            size_t length = strnlen(timeText, sizeof timeText);
+            if (length > 0 && timeText[length - 1] == '\n') {
+                timeText[length - 1] = '\0';
+            }
         }
+        // The daemon never forks, so its pid is asked for once rather than with every line.
+        static const pid_t pid = getpid();
+        int length = snprintf(prefixText, sizeof prefixText, "%s [%d] ", timeText, pid);
+        prefixLength = length < 0 || static_cast<size_t>(length) >= sizeof prefixText ? -1 : length;
         prefixSecond = now;
     }
     if (prefixLength < 0 || static_cast<size_t>(prefixLength) >= size) {
@@ -205,46 +201,6 @@ void Emit(const char* line, size_t length, size_t prefix, const Beginning* begin
 }
 
 }  // namespace
-
-bool LogTimeText(time_t when, char (&text)[32]) {
-    // ctime_r formats through printf; this runs once a second, which is often enough on a
-    // short interval for the format parser to show.
-    struct tm t;
-    if (localtime_r(&when, &t) == nullptr || t.tm_year < 1000 - 1900 || t.tm_year > 9999 - 1900 ||
-        t.tm_wday < 0 || t.tm_wday > 6 || t.tm_mon < 0 || t.tm_mon > 11) {
-        if (ctime_r(&when, text) == nullptr) {
-            return false;
-        }
-        size_t length = strnlen(text, sizeof text);
-        if (length > 0 && text[length - 1] == '\n') {
-            text[length - 1] = '\0';
-        }
-        return true;
-    }
-    static const char kDays[] = "SunMonTueWedThuFriSat";
-    static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    auto two = [&text](int at, int value, char tensZero) {
-        text[at] = value >= 10 ? static_cast<char>('0' + value / 10 % 10) : tensZero;
-        text[at + 1] = static_cast<char>('0' + value % 10);
-    };
-    memcpy(text, kDays + 3 * t.tm_wday, 3);
-    text[3] = ' ';
-    memcpy(text + 4, kMonths + 3 * t.tm_mon, 3);
-    text[7] = ' ';
-    two(8, t.tm_mday, ' ');
-    text[10] = ' ';
-    two(11, t.tm_hour, '0');
-    text[13] = ':';
-    two(14, t.tm_min, '0');
-    text[16] = ':';
-    two(17, t.tm_sec, '0');
-    text[19] = ' ';
-    int year = t.tm_year + 1900;
-    two(20, year / 100, '0');
-    two(22, year % 100, '0');
-    text[24] = '\0';
-    return true;
-}
 
 bool OpenLog(const char* path) {
     FILE* stream = fopen(path, "ae");

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 
 extern FILE* logFile;
 
@@ -17,9 +16,6 @@ bool OpenLog(const char* path);
 // Writes "<ctime> [<pid>] " and the formatted message as one line with one write.
 // Writes nothing when the log is not open.
 void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// `when` as ctime_r writes it in local time, without the newline ("Mon Dec  7 21:16:13 2026").
-bool LogTimeText(time_t when, char (&text)[32]);
 
 // Closes the log if it is open; later Report calls write nothing, to the system log neither.
 void CloseLog();

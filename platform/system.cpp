@@ -91,10 +91,8 @@ class Collector {
   public:
     explicit Collector(bool keep) : keep_(keep) {}
 
-    // The daemon's end of the pipe blocks, and it is the pipe's only reader: a read made after
-    // poll(2) has found data, or the end of file, returns at once.
-
-    // One read of a pipe that poll(2) has just reported ready. False once the pipe has reached
+    // One read of a pipe that poll(2) has just reported ready. The daemon's end blocks, but it
+    // is the pipe's only reader, so the read returns at once. False once the pipe has reached
     // end of file or failed; true while it may still deliver more.
     bool ReadReady(int fd) {
         ssize_t got;

@@ -369,27 +369,4 @@ TEST(Log, RenamedBetweenWholeLinesAtItsLimit) {
     EXPECT_EQ(system(("rm -rf " + temp).c_str()), 0);
 }
 
-// The log's time text is ctime_r's, byte for byte, in any zone and any second of the years.
-TEST(Log, TimeTextIsCtimes) {
-    const char* saved = getenv("TZ");
-    const std::string zone = saved != nullptr ? saved : "";
-    for (const char* tz : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "<+1345>-13:45", "<-01>1"}) {
-        setenv("TZ", tz, 1), tzset();
-        for (long long t : {0LL, -1LL, 951782400LL, 1709164799LL, 1796601599LL, 2147483648LL,
-                            4102444800LL, 253402300799LL, 253402300800LL, -62135596800LL,
-                            -62135596801LL, 1000000000LL, 1234567890LL, 1700000000LL}) {
-            for (long long step : {0LL, 86400LL * 9 + 3600 * 9 + 60 * 9 + 9}) {
-                const time_t when = static_cast<time_t>(t + step);
-                char want[64] = "", got[32] = "";  // ctime_r fails past year 9999
-                const bool known = ctime_r(&when, want) != nullptr;
-                want[known ? strlen(want) - 1 : 0] = '\0';
-                EXPECT_EQ(LogTimeText(when, got), known) << tz << " " << t + step;
-                EXPECT_STREQ(known ? got : "", want) << tz << " " << t + step;
-            }
-        }
-    }
-    saved != nullptr ? setenv("TZ", zone.c_str(), 1) : unsetenv("TZ");
-    tzset();
-}
-
 }  // namespace
